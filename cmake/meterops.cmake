@@ -50,12 +50,42 @@ function(meterops_package name)
   set(METEROPS_PACKAGES ${METEROPS_PACKAGES} ${target} PARENT_SCOPE)
 endfunction()
 
+# A program links only the packages it needs (so one package being worked on
+# never blocks the others' programs); unknown programs link them all.
+set(METEROPS_PROGRAM_DEPS
+  "fleet_sync=meterops_jobs"
+  "token_dispatch_batch=meterops_jobs"
+  "clock_drift_repair=meterops_jobs"
+  "credit_mode_sweep=meterops_jobs"
+  "wallet_floor_job=meterops_jobs"
+  "polyphase_export=meterops_jobs"
+  "replica_gap_report=meterops_cli"
+  "replica_diff=meterops_cli"
+  "mediator_ctl=meterops_orchestrate"
+  "mediator_sim=meterops_mediator")
+
+function(meterops_link_program name)
+  set(deps ${METEROPS_PACKAGES})
+  foreach(entry ${METEROPS_PROGRAM_DEPS})
+    if(entry MATCHES "^${name}=(.*)$")
+      string(REPLACE "," ";" deps "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+  set(linked "")
+  foreach(d ${deps})
+    if(TARGET ${d})
+      list(APPEND linked ${d})
+    endif()
+  endforeach()
+  target_link_libraries(${name} PRIVATE ${linked} meterops_util)
+endfunction()
+
 function(meterops_programs)
   file(GLOB apps CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/apps/*.cpp)
   foreach(app ${apps})
     get_filename_component(name ${app} NAME_WE)
     add_executable(${name} ${app})
-    target_link_libraries(${name} PRIVATE ${METEROPS_PACKAGES})
+    meterops_link_program(${name})
   endforeach()
   file(GLOB tools LIST_DIRECTORIES true CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*)
   foreach(dir ${tools})
@@ -64,7 +94,7 @@ function(meterops_programs)
       file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
       if(srcs)
         add_executable(${name} ${srcs})
-        target_link_libraries(${name} PRIVATE ${METEROPS_PACKAGES})
+        meterops_link_program(${name})
       endif()
     endif()
   endforeach()
@@ -77,7 +107,7 @@ function(meterops_tests)
   file(GLOB_RECURSE support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
   add_library(meterops_testsupport STATIC ${support})
   target_include_directories(meterops_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(meterops_testsupport PUBLIC ${METEROPS_PACKAGES} GTest::gtest GTest::gmock PkgConfig::HTTPLIB)
+  target_link_libraries(meterops_testsupport PUBLIC meterops_util GTest::gtest GTest::gmock PkgConfig::HTTPLIB)
   target_compile_definitions(meterops_testsupport PUBLIC
     METEROPS_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
     METEROPS_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
@@ -89,7 +119,16 @@ function(meterops_tests)
     set(name test_${name})
     add_executable(${name} ${t})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-    target_link_libraries(${name} PRIVATE meterops_testsupport GTest::gtest_main)
+    # tests/<package>/... links that package; tests/integration/... only
+    # runs programs, so it needs util alone.
+    string(REGEX MATCH "^[^/]+" pkg ${rel})
+    set(pkg_lib "")
+    if(TARGET meterops_${pkg})
+      set(pkg_lib meterops_${pkg})
+    elseif(NOT pkg STREQUAL "integration")
+      set(pkg_lib ${METEROPS_PACKAGES})
+    endif()
+    target_link_libraries(${name} PRIVATE ${pkg_lib} meterops_testsupport GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
       PROPERTIES TIMEOUT 300)
   endforeach()
@@ -101,6 +140,6 @@ function(meterops_benchmarks)
     get_filename_component(name ${b} NAME_WE)
     add_executable(${name} ${b})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
-    target_link_libraries(${name} PRIVATE meterops_testsupport benchmark::benchmark)
+    target_link_libraries(${name} PRIVATE ${METEROPS_PACKAGES} meterops_testsupport benchmark::benchmark)
   endforeach()
 endfunction()
