@@ -1,0 +1,35 @@
+#include "vantor/codec/epoch.hpp"
+
+#include <gtest/gtest.h>
+
+#include "util/errors.hpp"
+
+using namespace meterops::vantor::codec;
+
+TEST(Epoch, MeterEpochIsTheYear2000InUtc) {
+  EXPECT_EQ(format_iso_utc(vexo_epoch_seconds_to_datetime(0)), "2000-01-01T00:00:00+00:00");
+  EXPECT_EQ(format_iso_utc(vexo_epoch_seconds_to_datetime(789000000)), "2024-12-31T22:40:00+00:00");
+}
+
+TEST(Epoch, SecondsRoundTripThroughIsoText) {
+  for (std::int64_t s : {0LL, 1LL, 86399LL, 789000000LL, 4294967295LL}) {
+    auto text = format_iso_utc(vexo_epoch_seconds_to_datetime(s));
+    EXPECT_EQ(vexo_datetime_to_epoch_seconds(parse_iso(text)), s) << text;
+  }
+}
+
+TEST(Epoch, ParsesTheFormsTheDatabaseGives) {
+  auto base = parse_iso("2024-03-01T10:00:00+00:00");
+  EXPECT_EQ(parse_iso("2024-03-01 10:00:00+00"), base);
+  EXPECT_EQ(parse_iso("2024-03-01T10:00:00Z"), base);
+  EXPECT_EQ(parse_iso("2024-03-01T12:00:00+02:00"), base);
+  EXPECT_EQ(parse_iso("2024-03-01T10:00:00"), base);
+  EXPECT_EQ(format_iso_utc(parse_iso("2024-03-01T10:00:00.5+00:00")), "2024-03-01T10:00:00.500000+00:00");
+}
+
+TEST(Epoch, MalformedTextIsAValueError) {
+  for (const char* bad : {"", "2024-02-30T00:00:00Z", "2024-03-01", "2024-03-01T10:00", "2024-03-01T10:00:00+0x",
+                          "2024-03-01T25:00:00Z", "2024-03-01T10:00:00Zjunk"}) {
+    EXPECT_THROW(parse_iso(bad), meterops::util::ValueError) << bad;
+  }
+}
