@@ -1,0 +1,104 @@
+#include "profile_logs/replicas/replica_missing_file_utils.hpp"
+
+#include <set>
+
+#include <fmt/format.h>
+
+#include "util/errors.hpp"
+
+namespace meterops::profile_logs::replicas {
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+namespace {
+
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
+int num(std::string_view s, std::size_t at, std::size_t n) {
+  int v = 0;
+  for (std::size_t i = at; i < at + n; ++i) v = v * 10 + (s[i] - '0');
+  return v;
+}
+
+std::optional<Date> make_date(int y, int m, int d) {
+  year_month_day ymd{year{y}, month{static_cast<unsigned>(m)}, day{static_cast<unsigned>(d)}};
+  if (!ymd.ok()) return std::nullopt;
+  return sys_days(ymd);
+}
+
+bool all_digits(std::string_view s, std::size_t at, std::size_t n) {
+  for (std::size_t i = at; i < at + n; ++i) {
+    if (!digit(s[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string format_date(Date d) {
+  year_month_day ymd{d};
+  return fmt::format("{:04}-{:02}-{:02}", static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                     static_cast<unsigned>(ymd.day()));
+}
+
+std::optional<Date> parse_date(std::string_view t) {
+  if (t.size() < 8 || !all_digits(t, 0, 4) || t[4] != '-') return std::nullopt;
+  std::size_t i = 5;
+  auto part = [&](int& out) {
+    std::size_t start = i;
+    while (i < t.size() && digit(t[i]) && i - start < 2) ++i;
+    if (i == start) return false;
+    out = num(t, start, i - start);
+    return true;
+  };
+  int m = 0, d = 0;
+  if (!part(m) || i >= t.size() || t[i] != '-') return std::nullopt;
+  ++i;
+  if (!part(d) || i != t.size()) return std::nullopt;
+  return make_date(num(t, 0, 4), m, d);
+}
+
+std::optional<Date> extract_date_from_filename(std::string_view s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (i + 10 <= s.size() && all_digits(s, i, 4) && s[i + 4] == '-' && all_digits(s, i + 5, 2) &&
+        s[i + 7] == '-' && all_digits(s, i + 8, 2)) {
+      if (auto d = make_date(num(s, i, 4), num(s, i + 5, 2), num(s, i + 8, 2))) return d;
+    }
+    if (i + 8 <= s.size() && all_digits(s, i, 8)) {
+      if (auto d = make_date(num(s, i, 4), num(s, i + 4, 2), num(s, i + 6, 2))) return d;
+    }
+  }
+  return std::nullopt;
+}
+
+std::map<std::string, std::vector<Date>> check_missing_files(const fs::path& root, Date start, Date end) {
+  if (start > end) {
+    throw util::ValueError("start date " + format_date(start) + " is after end date " + format_date(end));
+  }
+  std::map<std::string, std::vector<Date>> missing;
+  std::error_code ec;
+  for (fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), stop; !ec && it != stop;
+       it.increment(ec)) {
+    std::error_code dec;
+    if (!it->is_directory(dec)) continue;
+    std::set<Date> present;
+    std::error_code wec;
+    for (fs::recursive_directory_iterator w(it->path(), fs::directory_options::skip_permission_denied, wec), wend;
+         !wec && w != wend; w.increment(wec)) {
+      std::error_code fec;
+      if (w->is_directory(fec)) continue;
+      std::string name = w->path().filename().string();
+      if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) continue;
+      if (auto d = extract_date_from_filename(name); d && *d >= start && *d <= end) present.insert(*d);
+    }
+    std::vector<Date> gaps;
+    for (Date d = start; d <= end; d += days{1}) {
+      if (!present.count(d)) gaps.push_back(d);
+    }
+    if (!gaps.empty()) missing.emplace(it->path().filename().string(), std::move(gaps));
+  }
+  return missing;
+}
+
+}  // namespace meterops::profile_logs::replicas
