@@ -43,7 +43,6 @@ TestDatabase::TestDatabase() {
   static std::atomic<int> counter{0};
   name_ = "t_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
   auto admin = connect(server_ + "/postgres");
-  run(admin.get(), "DROP DATABASE IF EXISTS " + name_);
   // CREATE DATABASE from a template fails while another session uses the
   // template; retry briefly.
   for (int attempt = 0;; ++attempt) {
