@@ -34,6 +34,9 @@ std::shared_ptr<Backend> make_rest_backend(const std::string& url, const std::st
                                            const std::string& role_key);
 std::shared_ptr<Backend> make_pg_backend(const std::string& url);
 
+// Whether HTTP connections are reused (SUPABASE_HTTP_KEEPALIVE, default on).
+void set_http_keep_alive(bool on);
+
 // Connect time-out from SUPABASE_CONNECT_TIMEOUT_SECONDS (default 10).
 long connect_timeout_seconds();
 

@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <atomic>
 #include <mutex>
 
 #include "util/settings.hpp"
@@ -44,9 +45,15 @@ CurlShare& shared() {
   return *s;
 }
 
-bool keep_alive() {
-  static const bool v = env_bool("SUPABASE_HTTP_KEEPALIVE", true);
+std::atomic<int>& keep_alive_setting() {
+  static std::atomic<int> v{-1};  // -1: not read yet
   return v;
+}
+
+bool keep_alive() {
+  auto& v = keep_alive_setting();
+  if (v.load() < 0) v = env_bool("SUPABASE_HTTP_KEEPALIVE", true) ? 1 : 0;
+  return v.load() == 1;
 }
 
 std::string encode(const std::string& s) {
@@ -199,6 +206,8 @@ class RestBackend : public Backend {
 };
 
 }  // namespace
+
+void set_http_keep_alive(bool on) { keep_alive_setting() = on ? 1 : 0; }
 
 std::shared_ptr<Backend> make_rest_backend(const std::string& url, const std::string& key,
                                            const std::string& role_key) {
