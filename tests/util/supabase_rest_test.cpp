@@ -1,5 +1,3 @@
-#include <httplib.h>
-
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -7,64 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "support/process.hpp"
+#include "supabase_fake_rest.hpp"
 #include "util/supabase.hpp"
 
 using namespace meterops;
 using util::Row;
 
-namespace {
-
-struct Seen {
-  std::string method, path, query, body;
-  httplib::Headers headers;
-};
-
-// A loopback stand-in for the REST interface: records every request and
-// answers with the rows (or status and body) it is told to.
-class FakeRest {
- public:
-  FakeRest() {
-    auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-      auto q = req.target.find('?');
-      std::string query = q == std::string::npos ? "" : httplib::detail::decode_url(req.target.substr(q + 1), true);
-      {
-        std::lock_guard lock(mu);
-        seen.push_back({req.method, req.path, query, req.body, req.headers});
-      }
-      res.status = status;
-      res.set_content(body, content_type);
-    };
-    server.new_task_queue = [] { return new httplib::ThreadPool(40); };
-    server.set_keep_alive_timeout(1);
-    server.set_tcp_nodelay(true);
-    server.Get(".*", handler);
-    server.Post(".*", handler);
-    server.Patch(".*", handler);
-    port = server.bind_to_any_port("127.0.0.1");
-    thread = std::thread([this] { server.listen_after_bind(); });
-    for (int i = 0; i < 500 && !server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  ~FakeRest() {
-    server.stop();
-    thread.join();
-  }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port); }
-  Seen last() {
-    std::lock_guard lock(mu);
-    return seen.back();
-  }
-
-  httplib::Server server;
-  int port = 0;
-  std::thread thread;
-  std::mutex mu;
-  std::vector<Seen> seen;
-  int status = 200;
-  std::string body = "[]";
-  std::string content_type = "application/json";
-};
-
-}  // namespace
+using meterops::testing::FakeRest;
 
 TEST(RestClient, SelectRequestCarriesFiltersHeadersAndEncoding) {
   FakeRest rest;

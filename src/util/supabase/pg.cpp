@@ -51,7 +51,16 @@ struct ForeignKey {
 
 struct Catalog {
   std::map<std::string, std::vector<std::string>> columns;  // table -> columns in order
+  std::map<std::string, std::map<std::string, std::string>> types;  // table -> column -> type name
+  std::map<std::string, std::vector<std::string>> primary_keys;     // table -> key columns in order
   std::vector<ForeignKey> fks;
+
+  bool is_json(const std::string& table, const std::string& column) const {
+    auto t = types.find(table);
+    if (t == types.end()) return false;
+    auto c = t->second.find(column);
+    return c != t->second.end() && (c->second == "json" || c->second == "jsonb");
+  }
 
   bool has_column(const std::string& table, const std::string& column) const {
     auto it = columns.find(table);
@@ -146,10 +155,16 @@ const Catalog& Pool::catalog(PGconn* c, const std::string& schema) {
   if (it != catalogs_.end()) return *it->second;
   static const std::string sql = R"SQL(
 SELECT json_build_object(
-  'columns', (SELECT coalesce(json_agg(json_build_array(cl.relname, a.attname) ORDER BY cl.relname, a.attnum), '[]')
+  'columns', (SELECT coalesce(json_agg(json_build_array(cl.relname, a.attname, ty.typname) ORDER BY cl.relname, a.attnum), '[]')
               FROM pg_attribute a JOIN pg_class cl ON cl.oid = a.attrelid
-              JOIN pg_namespace n ON n.oid = cl.relnamespace
+              JOIN pg_namespace n ON n.oid = cl.relnamespace JOIN pg_type ty ON ty.oid = a.atttypid
               WHERE n.nspname = $1 AND a.attnum > 0 AND NOT a.attisdropped AND cl.relkind IN ('r','v','m','p','f')),
+  'pks', (SELECT coalesce(json_agg(json_build_array(cl.relname,
+            (SELECT json_agg(a.attname ORDER BY k.ord) FROM unnest(con.conkey) WITH ORDINALITY k(num, ord)
+               JOIN pg_attribute a ON a.attrelid = con.conrelid AND a.attnum = k.num))), '[]')
+          FROM pg_constraint con JOIN pg_class cl ON cl.oid = con.conrelid
+          JOIN pg_namespace n ON n.oid = cl.relnamespace
+          WHERE con.contype = 'p' AND n.nspname = $1),
   'fks', (SELECT coalesce(json_agg(json_build_array(cl.relname, fcl.relname,
             (SELECT json_agg(a.attname ORDER BY k.ord) FROM unnest(con.conkey) WITH ORDINALITY k(num, ord)
                JOIN pg_attribute a ON a.attrelid = con.conrelid AND a.attnum = k.num),
@@ -161,7 +176,15 @@ SELECT json_build_object(
           WHERE con.contype = 'f' AND n.nspname = $1 AND fn.nspname = $1))::text)SQL";
   auto j = Row::parse(run_json(c, sql, {schema}, "catalog read"));
   auto cat = std::make_unique<Catalog>();
-  for (const auto& pair : j["columns"]) cat->columns[pair[0].get<std::string>()].push_back(pair[1].get<std::string>());
+  for (const auto& col : j["columns"]) {
+    const auto table = col[0].get<std::string>();
+    cat->columns[table].push_back(col[1].get<std::string>());
+    cat->types[table][col[1].get<std::string>()] = col[2].get<std::string>();
+  }
+  for (const auto& pk : j["pks"]) {
+    auto& keys = cat->primary_keys[pk[0].get<std::string>()];
+    for (const auto& col : pk[1]) keys.push_back(col.get<std::string>());
+  }
   for (const auto& fk : j["fks"]) {
     ForeignKey f{fk[0].get<std::string>(), fk[1].get<std::string>(), {}, {}};
     for (const auto& col : fk[2]) f.columns.push_back(col.get<std::string>());
@@ -206,7 +229,7 @@ class SqlBuilder {
     for (auto it = q_.body.begin(); it != q_.body.end(); ++it) {
       check_column(q_.table, it.key());
       if (!set.empty()) set += ", ";
-      set += quote_ident(it.key()) + " = " + value_param(it.value());
+      set += quote_ident(it.key()) + " = " + write_param(q_.table, it.key(), it.value());
     }
     std::string where = where_clause(q_.table, alias, "", {});
     // Writing every row of a table by accident is never what a job means.
@@ -236,7 +259,7 @@ class SqlBuilder {
       first_row = false;
       for (std::size_t i = 0; i < cols.size(); ++i) {
         if (i) sql += ", ";
-        sql += row.contains(cols[i]) ? value_param(row[cols[i]]) : "DEFAULT";
+        sql += row.contains(cols[i]) ? write_param(q_.table, cols[i], row[cols[i]]) : "DEFAULT";
       }
       sql += ")";
     }
@@ -252,6 +275,8 @@ class SqlBuilder {
         keys.push_back(k);
       }
     }
+    // Without named key columns the REST interface resolves on the primary key.
+    if (keys.empty() && cat_.primary_keys.count(q_.table)) keys = cat_.primary_keys.at(q_.table);
     if (!keys.empty()) {
       sql += " ON CONFLICT (";
       for (std::size_t i = 0; i < keys.size(); ++i) sql += (i ? ", " : "") + quote_ident(keys[i]);
@@ -280,6 +305,12 @@ class SqlBuilder {
   std::string value_param(const Row& v) {
     if (v.is_null()) return param(std::nullopt);
     return param(value_text(v));
+  }
+  // A value written into a column: json/jsonb columns take the value as
+  // JSON (a text becomes a JSON string), as the REST interface stores it.
+  std::string write_param(const std::string& table, const std::string& column, const Row& v) {
+    if (!v.is_null() && cat_.is_json(table, column)) return param(v.dump());
+    return value_param(v);
   }
 
   void check_table(const std::string& t) const {
