@@ -153,6 +153,11 @@ TEST_F(PgClient, BadQueriesAreGeneralErrors) {
   EXPECT_THROW(flows().table("escos").select("id,(code").execute(), util::GeneralError);
   EXPECT_THROW(flows().table("escos").select("id").eq("id\"; --", 1).execute(), util::GeneralError);
   EXPECT_THROW(flows().table("escos").select("id, wallets(id)").execute(), util::GeneralError);
+  // A filter on a resource the select does not embed would otherwise match every row.
+  EXPECT_THROW(flows().table("meter_shadows").select("id").eq("meter_registry.mode", "active").execute(), util::GeneralError);
+  EXPECT_THROW(flows().table("meter_shadows").update({{"clock_time_diff_seconds", 0}}).eq("id", "m1")
+                   .eq("meter_registry.mode", "active").execute(),
+               util::GeneralError);
   try {
     flows().table("meter_shadows").select("id").gt("clock_time_diff_seconds", "abc").execute();
     ADD_FAILURE();

@@ -6,6 +6,7 @@
 #include <libpq-fe.h>
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -210,6 +211,7 @@ class SqlBuilder {
   std::string select_sql() {
     check_table(q_.table);
     auto items = parse_select(q_.select);
+    check_filter_paths(items);
     std::string alias = next_alias();
     std::string where = where_clause(q_.table, alias, "", items);
     std::string sql = "SELECT coalesce(json_agg(r.j), '[]')::text FROM (SELECT " + object_expr(q_.table, alias, "", items) +
@@ -224,6 +226,7 @@ class SqlBuilder {
 
   std::string update_sql() {
     check_table(q_.table);
+    check_filter_paths({});
     std::string alias = next_alias();
     std::string set;
     for (auto it = q_.body.begin(); it != q_.body.end(); ++it) {
@@ -349,6 +352,28 @@ class SqlBuilder {
       if (fk.ref_table == parent && fk.table == name) return {fk.table, join_of(fk, false), false};
     }
     throw GeneralError("could not find a relationship between '" + parent + "' and '" + name + "' in the schema");
+  }
+
+  // A filter on "resource.column" needs that resource embedded in the
+  // select; one that matched nothing would silently widen the result.
+  void check_filter_paths(const std::vector<SelectItem>& items) const {
+    std::set<std::string> paths{""};
+    std::function<void(const std::vector<SelectItem>&, const std::string&)> walk = [&](const auto& list, const auto& prefix) {
+      for (const auto& item : list) {
+        if (!item.embed) continue;
+        std::string p = prefix.empty() ? item.name : prefix + "." + item.name;
+        paths.insert(p);
+        walk(item.children, p);
+      }
+    };
+    walk(items, "");
+    for (const auto& f : q_.filters) {
+      auto dot = f.column.rfind('.');
+      std::string path = dot == std::string::npos ? "" : f.column.substr(0, dot);
+      if (!paths.count(path)) {
+        throw GeneralError("filter on " + f.column + ": '" + path + "' is not an embedded resource in this request");
+      }
+    }
   }
 
   // Filters whose dotted path equals `path` ("" for the top table).
