@@ -43,8 +43,9 @@ void call(const char* operation, const std::string& serial, Fn&& fn) {
   ctx.set_deadline(std::chrono::system_clock::now() + call_deadline());
   grpc::Status st = fn(ctx);
   if (!st.ok()) {
-    throw MediatorClientException(status_code_name(st.error_code()), std::string(operation) + " for meter " + serial +
-                                                                         " failed: " + st.error_message());
+    std::string code = status_code_name(st.error_code());
+    throw MediatorClientException(code, std::string(operation) + " for meter " + serial + " failed (" + code +
+                                            "): " + st.error_message());
   }
 }
 
