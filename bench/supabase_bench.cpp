@@ -32,6 +32,7 @@ struct Rest {
   Rest() {
     server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     server.set_tcp_nodelay(true);
+    server.set_keep_alive_max_count(1000000);  // its default closes every 5th request
     server.Get(".*", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(R"([{"id":"m1","serial":"S1"}])", "application/json");
     });

@@ -3,6 +3,8 @@
 // through the REST backend against a loopback server (the request on the
 // wire: method, path, query, headers, body).
 #include <functional>
+#include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -306,4 +308,20 @@ TEST(RestChains, ValuesAreEncodedOnTheWire) {
     c.build(client).execute();
     EXPECT_EQ(rest.last().target, c.target);
   }
+}
+
+TEST(RestChains, ConnectionsAreReusedAcrossQueriesClientsAndThreads) {
+  meterops::testing::FakeRest rest;
+  auto run = [&] {
+    auto client = util::supa_client(rest.url(), "k", "r");  // a new client each time, as a per-meter job builds
+    for (int i = 0; i < 20; ++i) client.table("escos").select("id").eq("id", i).execute();
+  };
+  run();
+  run();
+  std::thread other(run);  // one after the other: the idle connection is handed on
+  other.join();
+  std::set<int> ports;
+  for (const auto& s : rest.seen) ports.insert(s.remote_port);
+  EXPECT_EQ(rest.seen.size(), 60u);
+  EXPECT_EQ(ports.size(), 1u);
 }

@@ -1,5 +1,5 @@
 // A loopback stand-in for the REST interface: records every request
-// (method, path, raw target, decoded query, headers, body) and answers with
+// (method, path, raw target, decoded query, headers, body, client port) and answers with
 // the status and body it is told to.
 #pragma once
 
@@ -16,6 +16,7 @@ namespace meterops::testing {
 struct SeenRequest {
   std::string method, path, target, query, body;
   httplib::Headers headers;
+  int remote_port = 0;  // tells one client connection from another
 
   std::string header(const std::string& name) const {
     auto it = headers.find(name);
@@ -30,13 +31,14 @@ class FakeRest {
       auto q = req.target.find('?');
       std::string query = q == std::string::npos ? "" : httplib::detail::decode_url(req.target.substr(q + 1), true);
       std::lock_guard lock(mu);
-      seen.push_back({req.method, req.path, req.target, query, req.body, req.headers});
+      seen.push_back({req.method, req.path, req.target, query, req.body, req.headers, req.remote_port});
       res.status = status;
       res.set_content(body, content_type);
     };
     server.new_task_queue = [] { return new httplib::ThreadPool(40); };
     server.set_keep_alive_timeout(1);
     server.set_tcp_nodelay(true);
+    server.set_keep_alive_max_count(1000000);
     server.Get(".*", handler);
     server.Post(".*", handler);
     server.Patch(".*", handler);
