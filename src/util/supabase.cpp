@@ -74,6 +74,10 @@ Response QueryBuilder::execute() const {
   if (query_.method == "update" && (!query_.body.is_object() || query_.body.empty())) {
     throw ValueError("update needs a map of new values");
   }
+  // Writing every row of a table by accident is never what a job means.
+  if (query_.method == "update" && query_.filters.empty()) {
+    throw GeneralError("update of " + query_.table + " without a filter refused");
+  }
   if (query_.method == "upsert") {
     for (const auto& r : query_.body) {
       if (!r.is_object()) throw ValueError("upsert rows must be maps of column to value");

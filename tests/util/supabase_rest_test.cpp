@@ -37,6 +37,8 @@ TEST(RestClient, WritesUsePatchAndPostWithPreferences) {
   auto flows = util::supa_client(rest.url(), "k", "r");
   flows.table("meter_shadows").update({{"clock_time_diff_seconds", 0}}).eq("id", "m 1").execute();
   auto s = rest.last();
+  EXPECT_THROW(flows.table("meter_shadows").update({{"clock_time_diff_seconds", 0}}).execute(), util::GeneralError);
+  EXPECT_EQ(rest.seen.size(), 1u);  // refused before anything is sent
   EXPECT_EQ(s.method, "PATCH");
   EXPECT_EQ(s.query, "id=eq.m 1");
   EXPECT_EQ(s.body, R"({"clock_time_diff_seconds":0})");
