@@ -29,9 +29,16 @@ std::string quote_ident(const std::string& s) {
   return out + "\"";
 }
 
-std::string trim(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
+// libpq's messages on one line: log records and errors stay one line each.
+std::string trim(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\n' || c == '\t' || c == '\r') c = ' ';
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
 }
 
 // The URL without its password, for messages.

@@ -109,6 +109,12 @@ class RestBackend : public Backend {
   RestBackend(std::string url, std::string key, std::string role_key)
       : base_(std::move(url)), key_(std::move(key)), role_key_(std::move(role_key)) {
     while (!base_.empty() && base_.back() == '/') base_.pop_back();
+    // For messages: the address without any user information it may carry.
+    shown_ = base_.substr(0, base_.find('?'));
+    auto host = shown_.find("://");
+    host = host == std::string::npos ? 0 : host + 3;
+    auto at = shown_.find('@', host);
+    if (at != std::string::npos && at < shown_.find('/', host)) shown_ = shown_.substr(0, host) + "***" + shown_.substr(at);
   }
 
   Response execute(const Query& q) override {
@@ -171,7 +177,7 @@ class RestBackend : public Backend {
       bool cannot_reach = rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST ||
                           rc == CURLE_COULDNT_RESOLVE_PROXY || rc == CURLE_SSL_CONNECT_ERROR ||
                           (rc == CURLE_OPERATION_TIMEDOUT && connected == 0);
-      std::string msg = "database " + what + " failed: " + curl_easy_strerror(rc);
+      std::string msg = "database " + what + " at " + shown_ + " failed: " + curl_easy_strerror(rc);
       if (cannot_reach) throw ConnectError(msg);
       throw GeneralError(msg);
     }
@@ -201,6 +207,7 @@ class RestBackend : public Backend {
 
  private:
   std::string base_;
+  std::string shown_;
   std::string key_;
   std::string role_key_;
 };
