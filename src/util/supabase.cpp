@@ -113,6 +113,11 @@ long connect_timeout_seconds() {
   return value;
 }
 
+long request_timeout_seconds() {
+  static const long value = static_cast<long>(env_int_at_least("SUPABASE_TIMEOUT_SECONDS", 300, 1));
+  return value;
+}
+
 std::string compact_select(const std::string& text) {
   std::string out;
   bool quoted = false;

@@ -39,5 +39,8 @@ void set_http_keep_alive(bool on);
 
 // Connect time-out from SUPABASE_CONNECT_TIMEOUT_SECONDS (default 10).
 long connect_timeout_seconds();
+// Whole-request time-out of the REST backend from SUPABASE_TIMEOUT_SECONDS
+// (default 300): a service that takes the connection and never answers.
+long request_timeout_seconds();
 
 }  // namespace meterops::util::detail

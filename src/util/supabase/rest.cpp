@@ -165,7 +165,7 @@ class RestBackend : public Backend {
     curl_easy_setopt(c, CURLOPT_SHARE, shared().get());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, connect_timeout_seconds());
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, 300L);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, request_timeout_seconds());
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
     if (!keep_alive()) curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
 
