@@ -58,7 +58,7 @@ set(METEROPS_PROGRAM_DEPS
   "clock_drift_repair=meterops_jobs"
   "credit_mode_sweep=meterops_jobs"
   "wallet_floor_job=meterops_jobs"
-  "polyphase_export=meterops_jobs"
+  "polyphase_export=meterops_jobs,meterops_profile_logs"
   "replica_gap_report=meterops_cli"
   "replica_diff=meterops_cli"
   "mediator_ctl=meterops_orchestrate"
