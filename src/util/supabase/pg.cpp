@@ -503,7 +503,9 @@ class PgBackend : public Backend {
     std::string sql = q.method == "select" ? b.select_sql() : q.method == "update" ? b.update_sql() : b.upsert_sql();
     std::string what = (q.method == "select" ? "select from " : q.method == "update" ? "update of " : "upsert into ") + q.table;
     Response r;
-    r.data = Row::parse(run_json(c, sql, b.params, what));
+    auto text = run_json(c, sql, b.params, what);
+    r.data = Row::parse(text, nullptr, false);
+    if (r.data.is_discarded() || !r.data.is_array()) throw GeneralError("database " + what + " gave rows that are not JSON");
     return r;
   }
 
