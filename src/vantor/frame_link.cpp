@@ -34,7 +34,10 @@ codec::Bytes serialise(const Record& r, std::size_t size) {
 
 }  // namespace
 
-FrameLink::FrameLink(const std::string& host, int port) : net(host, port) {
+FrameLink::FrameLink(const std::string& host, int port) : FrameLink(host, port, VantorNET::Timeouts{}) {}
+
+FrameLink::FrameLink(const std::string& host, int port, VantorNET::Timeouts timeouts)
+    : net(host, port, timeouts.connect, timeouts.read) {
   // The bound logger is not kept: the records below carry only their fields.
   (void)logger().bind({{"host", host}});
 }
@@ -61,13 +64,8 @@ codec::Bytes FrameLink::_build_frame_bytes(const codec::VexoData& data_field) co
   frame.source_device_type = {0x00};
   frame.source_address = codec::vexo_encode_u3be(kSourceAddress);
   frame.data = data_field;
-  std::size_t frame_length = data_field.message.size() + codec::VexoFrame::kOverhead;
-  if (frame_length > 0xFF) {
-    throw util::CodecError("message of " + std::to_string(data_field.message.size()) +
-                           " bytes does not fit a frame (at most 242)");
-  }
-  frame.frame_length = static_cast<std::uint8_t>(frame_length);
-  std::size_t total = frame_length + 1;
+  frame.frame_length = codec::VexoFrame::length_for_message(data_field.message.size());
+  std::size_t total = frame.size();
   frame.crc16 = {0x00, 0x00};
   codec::Bytes image = serialise(frame, total);
   std::uint16_t crc = codec::crc16_ccitt_false(std::span<const std::uint8_t>(image).subspan(1, total - 3));

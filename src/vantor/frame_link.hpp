@@ -25,6 +25,8 @@ class FrameLink {
   using LocalTime = std::chrono::local_time<std::chrono::microseconds>;
 
   explicit FrameLink(const std::string& host, int port = 8080);
+  // The same, with the transport's connect and read time-outs.
+  FrameLink(const std::string& host, int port, VantorNET::Timeouts timeouts);
 
   // The element's value from the meter's answer.
   codec::Bytes read_element(const codec::Bytes& object_id);

@@ -8,7 +8,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "util/errors.hpp"
 #include "vantor/codec/frame.hpp"
@@ -38,6 +41,51 @@ int remaining_ms(Clock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
+// Name resolution bounded by the connect deadline: address literals resolve
+// at once; a name is looked up on a helper thread so that a stalled resolver
+// cannot hold the caller past its time-out (the thread finishes on its own).
+template <class Fail>
+std::shared_ptr<addrinfo> resolve(const std::string& host, int port, Clock::time_point deadline, Fail fail) {
+  if (host.empty()) throw fail("empty host name");
+  const std::string service = std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  addrinfo* res = nullptr;
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &res) == 0) {
+    return std::shared_ptr<addrinfo>(res, &freeaddrinfo);
+  }
+
+  struct Lookup {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool done = false;
+    int rc = 0;
+    std::shared_ptr<addrinfo> res;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  std::thread([lookup, host, service] {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    std::lock_guard lock(lookup->mu);
+    lookup->rc = rc;
+    if (rc == 0) lookup->res = std::shared_ptr<addrinfo>(found, &freeaddrinfo);
+    lookup->done = true;
+    lookup->cv.notify_all();
+  }).detach();
+  std::unique_lock lock(lookup->mu);
+  if (!lookup->cv.wait_until(lock, deadline, [&] { return lookup->done; })) {
+    throw fail("cannot resolve host: timed out");
+  }
+  if (lookup->rc != 0) throw fail(std::string("cannot resolve host: ") + gai_strerror(lookup->rc));
+  return lookup->res;
+}
+
 }  // namespace
 
 VantorNET::VantorNET(std::string host, int port, std::chrono::milliseconds connect_timeout,
@@ -51,15 +99,8 @@ codec::Bytes VantorNET::send_message(const codec::Bytes& request) {
   };
   if (port_ <= 0 || port_ > 65535) throw fail("invalid port");
 
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  int gai = ::getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &res);
-  if (gai != 0) throw fail(std::string("cannot resolve host: ") + gai_strerror(gai));
-  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addrs(res, &freeaddrinfo);
-
   auto connect_deadline = Clock::now() + connect_timeout_;
+  std::shared_ptr<addrinfo> addrs = resolve(host_, port_, connect_deadline, fail);
   int fd = -1;
   std::string last_error = "no address";
   for (addrinfo* a = addrs.get(); a && fd < 0; a = a->ai_next) {
@@ -71,7 +112,10 @@ codec::Bytes VantorNET::send_message(const codec::Bytes& request) {
     int rc = ::connect(s, a->ai_addr, a->ai_addrlen);
     if (rc != 0 && errno == EINPROGRESS) {
       pollfd p{s, POLLOUT, 0};
-      int n = ::poll(&p, 1, remaining_ms(connect_deadline));
+      int n;
+      do {
+        n = ::poll(&p, 1, remaining_ms(connect_deadline));
+      } while (n < 0 && errno == EINTR);
       if (n == 0) {
         ::close(s);
         throw fail("connect timed out");

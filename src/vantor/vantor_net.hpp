@@ -12,6 +12,13 @@ namespace meterops::vantor {
 
 class VantorNET {
  public:
+  // Connect covers name resolution and the TCP handshake; read covers
+  // sending the request and receiving the whole answer.
+  struct Timeouts {
+    std::chrono::milliseconds connect = std::chrono::seconds(5);
+    std::chrono::milliseconds read = std::chrono::seconds(10);
+  };
+
   VantorNET(std::string host, int port,
             std::chrono::milliseconds connect_timeout = std::chrono::seconds(5),
             std::chrono::milliseconds read_timeout = std::chrono::seconds(10));

@@ -28,29 +28,94 @@ Bytes echo_value(const Bytes& req, const Bytes& value) {
 
 TEST(FrameLinkFrames, EveryPayloadLengthHasTheRightLayoutAndChecksum) {
   vantor::FrameLink link("127.0.0.1", 1);
-  for (std::size_t k = 0; k <= 238; ++k) {
-    Bytes payload(k);
-    for (std::size_t i = 0; i < k; ++i) payload[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    auto flag = k == 0 ? Flags::read : Flags::write;
-    Bytes frame = link._build_frame_bytes(link._build_data_field(kObject, flag, payload));
-    SCOPED_TRACE("payload length " + std::to_string(k));
-    ASSERT_EQ(frame.size(), k + 18);
-    EXPECT_EQ(frame[0], 0x7E);
-    EXPECT_EQ(frame[1], k + 17);  // frame_length
-    EXPECT_EQ(frame[2], 5);       // control
-    EXPECT_EQ(Bytes(frame.begin() + 3, frame.begin() + 7), (Bytes{0, 0, 0, 0}));
-    EXPECT_EQ(frame[7], 0);
-    EXPECT_EQ(Bytes(frame.begin() + 8, frame.begin() + 11), (Bytes{0x21, 0xAE, 0x42}));
-    EXPECT_EQ(frame[11], 0);  // format
-    EXPECT_EQ(Bytes(frame.begin() + 12, frame.begin() + 15), kObject);
-    EXPECT_EQ(frame[15], static_cast<std::uint8_t>(flag));
-    EXPECT_EQ(Bytes(frame.begin() + 16, frame.end() - 2), payload);
-    auto crc = vantor::codec::crc16_ccitt_false(std::span<const std::uint8_t>(frame).subspan(1, frame.size() - 3));
-    EXPECT_EQ(frame[frame.size() - 2], crc >> 8);
-    EXPECT_EQ(frame[frame.size() - 1], crc & 0xFF);
-    // The frame parses back with its checksum.
-    EXPECT_NO_THROW(vantor::codec::VexoFrame::from_bytes(frame));
+  for (auto flag : {Flags::read, Flags::write}) {
+    for (std::size_t k = 0; k <= 238; ++k) {
+      Bytes payload(k);
+      for (std::size_t i = 0; i < k; ++i) payload[i] = static_cast<std::uint8_t>(i * 7 + 1);
+      Bytes frame = link._build_frame_bytes(link._build_data_field(kObject, flag, payload));
+      SCOPED_TRACE("flag " + std::to_string(static_cast<int>(flag)) + ", payload length " + std::to_string(k));
+      ASSERT_EQ(frame.size(), k + 18);
+      EXPECT_EQ(frame[0], 0x7E);
+      EXPECT_EQ(frame[1], k + 17);  // frame_length
+      EXPECT_EQ(frame[2], 5);       // control
+      EXPECT_EQ(Bytes(frame.begin() + 3, frame.begin() + 7), (Bytes{0, 0, 0, 0}));
+      EXPECT_EQ(frame[7], 0);
+      EXPECT_EQ(Bytes(frame.begin() + 8, frame.begin() + 11), (Bytes{0x21, 0xAE, 0x42}));
+      EXPECT_EQ(frame[11], 0);  // format
+      EXPECT_EQ(Bytes(frame.begin() + 12, frame.begin() + 15), kObject);
+      EXPECT_EQ(frame[15], static_cast<std::uint8_t>(flag));
+      EXPECT_EQ(Bytes(frame.begin() + 16, frame.end() - 2), payload);
+      auto crc =
+          vantor::codec::crc16_ccitt_false(std::span<const std::uint8_t>(frame).subspan(1, frame.size() - 3));
+      EXPECT_EQ(frame[frame.size() - 2], crc >> 8);
+      EXPECT_EQ(frame[frame.size() - 1], crc & 0xFF);
+      // The frame parses back with its checksum, and its message is the record.
+      auto parsed = vantor::codec::VexoFrame::from_bytes(frame);
+      auto rec = vantor::codec::VexoDefaultRequestResponse::from_bytes(parsed.data.message);
+      EXPECT_EQ(rec.payload, payload);
+      EXPECT_EQ(rec.read_write, flag);
+    }
   }
+}
+
+TEST(FrameLinkFrames, FixedFieldsDoNotDependOnHostOrPort) {
+  const Bytes expected = vantor::FrameLink("127.0.0.1", 1)._build_frame_bytes(
+      vantor::FrameLink("127.0.0.1", 1)._build_data_field(kObject, Flags::write, {0x42}));
+  for (auto [host, port] : std::vector<std::pair<std::string, int>>{
+           {"127.0.0.1", 8080}, {"::1", 65535}, {"meter-7.example", 1}, {"10.1.2.3", 502}}) {
+    vantor::FrameLink link(host, port);
+    EXPECT_EQ(link._build_frame_bytes(link._build_data_field(kObject, Flags::write, {0x42})), expected) << host;
+  }
+}
+
+TEST(FrameLinkFrames, ParsedFrameTextNamesEveryField) {
+  vantor::FrameLink link("127.0.0.1", 1);
+  auto text = vantor::codec::VexoFrame::from_bytes(
+                  link._build_frame_bytes(link._build_data_field(kObject, Flags::write, {0xAB, 0xCD})))
+                  .to_string();
+  for (const char* part : {"control=5", "source_address=21ae42", "destination_address=000000",
+                           "message=01020301abcd", "frame_length=19"}) {
+    EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+  }
+}
+
+TEST(FrameLinkFrames, TruncatedOrCorruptedFramesAreCodecErrorsAtEveryCut) {
+  vantor::FrameLink link("127.0.0.1", 1);
+  const Bytes frame = link._build_frame_bytes(link._build_data_field(kObject, Flags::write, {1, 2, 3}));
+  for (std::size_t n = 0; n < frame.size(); ++n) {
+    EXPECT_THROW(vantor::codec::VexoFrame::from_bytes(std::span<const std::uint8_t>(frame.data(), n)),
+                 util::CodecError)
+        << n;
+  }
+  Bytes longer = frame;
+  longer.push_back(0);
+  EXPECT_THROW(vantor::codec::VexoFrame::from_bytes(longer), util::CodecError);
+  for (std::size_t i = 1; i < frame.size(); ++i) {
+    Bytes bad = frame;
+    bad[i] ^= 0x10;
+    EXPECT_THROW(vantor::codec::VexoFrame::from_bytes(bad), util::CodecError) << "byte " << i;
+  }
+  Bytes bad_crc = frame;
+  bad_crc.back() ^= 0x01;
+  try {
+    vantor::codec::VexoFrame::from_bytes(bad_crc);
+    ADD_FAILURE() << "no error";
+  } catch (const util::CodecError& e) {
+    EXPECT_NE(std::string(e.what()).find("frame checksum mismatch: expected"), std::string::npos) << e.what();
+  }
+  for (std::size_t n = 0; n < 4; ++n) {
+    EXPECT_THROW(vantor::codec::VexoDefaultRequestResponse::from_bytes(Bytes(n, 0)), util::CodecError) << n;
+  }
+  EXPECT_THROW(vantor::codec::VexoData::from_bytes(Bytes{}), util::CodecError);
+}
+
+TEST(FrameLinkFrames, WriterRefusesToRunPastItsSize) {
+  vantor::codec::ByteWriter w(3);
+  w.write_u2be(0x1234);
+  EXPECT_THROW(w.write_u2be(0x5678), util::CodecError);
+  w.write_u1(0x56);
+  EXPECT_EQ(w.buffer(), (Bytes{0x12, 0x34, 0x56}));
+  EXPECT_THROW(w.write_u1(0), util::CodecError);
 }
 
 TEST(FrameLinkFrames, ReadRequestIs18BytesWithChecksumOverIndexes1To15) {
@@ -153,6 +218,7 @@ struct BadAnswer {
   std::function<Bytes(const Bytes&)> answer;
   bool transport;  // a transport error rather than a codec error
   const char* says;
+  bool record_level = false;  // the frame parses, its element record does not
 };
 
 TEST(FrameLinkExchange, BadAnswersGiveClearErrorsAndKeepTheLastStamp) {
@@ -164,7 +230,8 @@ TEST(FrameLinkExchange, BadAnswersGiveClearErrorsAndKeepTheLastStamp) {
          return f;
        },
        false, "checksum"},
-      {"record shorter than 4 bytes", [](const Bytes&) { return answer_frame({0x01, 0x02}); }, false, "too short"},
+      {"record shorter than 4 bytes", [](const Bytes&) { return answer_frame({0x01, 0x02}); }, false, "too short",
+       true},
       {"connection closed without an answer", [](const Bytes&) { return Bytes{}; }, true, "without an answer"},
       {"answer cut short",
        [](const Bytes& r) {
@@ -201,6 +268,12 @@ TEST(FrameLinkExchange, BadAnswersGiveClearErrorsAndKeepTheLastStamp) {
     } catch (const util::CodecError& e) {
       EXPECT_FALSE(c.transport) << e.what();
       EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+      // A frame that parsed stamps the exchange even if its record did not.
+      if (c.record_level) {
+        EXPECT_GE(link.last_request_datetime(), stamp);
+      } else {
+        EXPECT_EQ(link.last_request_datetime(), stamp);
+      }
     }
   }
 }
@@ -230,5 +303,32 @@ TEST(FrameLinkTransport, RefusedPortAndSilentMeterNameHostAndPort) {
     ADD_FAILURE() << "no error";
   } catch (const util::TransportError& e) {
     EXPECT_NE(std::string(e.what()).find("time-out"), std::string::npos) << e.what();
+  }
+}
+
+TEST(FrameLinkTransport, SilentMeterAndBadHostFailWithinTheTimeOutNamingHostAndPort) {
+  FakeMeter silent([](const Bytes&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    return Bytes{};
+  });
+  vantor::FrameLink link("127.0.0.1", silent.port(),
+                         {std::chrono::milliseconds(500), std::chrono::milliseconds(150)});
+  try {
+    link.read_element(kObject);
+    ADD_FAILURE() << "no error";
+  } catch (const util::TransportError& e) {
+    EXPECT_NE(std::string(e.what()).find("127.0.0.1:" + std::to_string(silent.port())), std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(link.last_request_datetime().has_value());
+
+  for (auto [host, port] : std::vector<std::pair<std::string, int>>{{"", 8080}, {"127.0.0.1", 0}, {"127.0.0.1", 70000}}) {
+    vantor::VantorNET net(host, port);
+    try {
+      net.send_message(Bytes{0x7E});
+      ADD_FAILURE() << "no error for " << host << ":" << port;
+    } catch (const util::TransportError& e) {
+      EXPECT_NE(std::string(e.what()).find(host + ":" + std::to_string(port)), std::string::npos) << e.what();
+    }
   }
 }

@@ -11,7 +11,18 @@ namespace meterops::vantor::codec {
 
 using namespace std::chrono;
 
-DateTime vexo_epoch_seconds_to_datetime(std::int64_t s) { return DateTime(kMeterEpoch) + seconds(s); }
+namespace {
+// Years 0001 to 9999 around the epoch; beyond, the microsecond clock would
+// overflow and the ISO text would have no four-digit year.
+constexpr std::int64_t kMaxEpochOffset = 250'000'000'000LL;
+}  // namespace
+
+DateTime vexo_epoch_seconds_to_datetime(std::int64_t s) {
+  if (s > kMaxEpochOffset || s < -kMaxEpochOffset) {
+    throw util::ValueError("meter epoch seconds out of range: " + std::to_string(s));
+  }
+  return DateTime(kMeterEpoch) + seconds(s);
+}
 
 std::int64_t vexo_datetime_to_epoch_seconds(DateTime t) {
   return floor<seconds>(t - DateTime(kMeterEpoch)).count();
@@ -95,6 +106,7 @@ DateTime parse_iso(std::string_view text) {
     } else if (c.i < text.size()) {
       om = c.digits(2);
     }
+    if (oh > 23 || om > 59) c.fail();
     offset_minutes = sign * (oh * 60 + om);
   }
   if (c.i != text.size()) c.fail();

@@ -14,6 +14,8 @@ using DateTime = std::chrono::sys_time<std::chrono::microseconds>;
 // 2000-01-01T00:00:00Z.
 inline constexpr std::chrono::sys_seconds kMeterEpoch{std::chrono::seconds{946684800}};
 
+// Meter clock seconds (a u32 on the wire; negative values allowed for
+// arithmetic) as a UTC time point. ValueError beyond +-250e9 seconds.
 DateTime vexo_epoch_seconds_to_datetime(std::int64_t seconds);
 // Whole seconds since the meter epoch (fractions are dropped toward the past).
 std::int64_t vexo_datetime_to_epoch_seconds(DateTime t);

@@ -63,7 +63,9 @@ VexoDefaultRequestResponse VexoDefaultRequestResponse::from_bytes(std::span<cons
 
 std::string VexoDefaultRequestResponse::to_string() const {
   return fmt::format("VexoDefaultRequestResponse(object_id={}, read_write={}, payload={})", hexb(object_id),
-                     read_write == ReadWriteFlags::read ? "read" : (read_write == ReadWriteFlags::write ? "write" : "?"),
+                     read_write == ReadWriteFlags::read    ? std::string("read")
+                     : read_write == ReadWriteFlags::write ? std::string("write")
+                                                           : std::to_string(static_cast<int>(read_write)),
                      hexb(payload));
 }
 
@@ -112,6 +114,14 @@ void VexoFrame::write(ByteWriter& out) const {
   out.write_bytes(source_address);
   data.write(out);
   out.write_bytes(crc16, "crc16");
+}
+
+std::uint8_t VexoFrame::length_for_message(std::size_t message_size) {
+  if (message_size > kMaxMessage) {
+    throw util::CodecError("message of " + std::to_string(message_size) + " bytes does not fit a frame (at most " +
+                           std::to_string(kMaxMessage) + ")");
+  }
+  return static_cast<std::uint8_t>(message_size + kOverhead);
 }
 
 VexoFrame VexoFrame::from_bytes(std::span<const std::uint8_t> bytes) {

@@ -72,6 +72,11 @@ struct VexoFrame {
   static constexpr std::uint8_t kDelimiter = 0x7E;  // '~'
   static constexpr std::size_t kOverhead = 13;      // frame_length - message length
   static constexpr std::size_t kMinSize = 14;       // an empty message
+  static constexpr std::size_t kMaxMessage = 0xFF - kOverhead;  // 242
+
+  // frame_length for a message of `message_size` bytes; CodecError when it
+  // does not fit the one length byte.
+  static std::uint8_t length_for_message(std::size_t message_size);
 
   std::uint8_t frame_delimeter = kDelimiter;
   std::uint8_t frame_length = 0;

@@ -37,11 +37,11 @@ class ByteWriter {
 
  private:
   void need(std::size_t n, const char* what) const {
-    if (pos_ + n > buf_.size()) {
-      throw util::CodecError("cannot write " + std::string(what) + " of " + std::to_string(n) +
-                             " bytes at offset " + std::to_string(pos_) + ": buffer holds " +
-                             std::to_string(buf_.size()) + " bytes");
-    }
+    if (n > buf_.size() - pos_) overflow(n, what);
+  }
+  [[noreturn]] void overflow(std::size_t n, const char* what) const {
+    throw util::CodecError("cannot write " + std::string(what) + " of " + std::to_string(n) + " bytes at offset " +
+                           std::to_string(pos_) + ": buffer holds " + std::to_string(buf_.size()) + " bytes");
   }
   Bytes buf_;
   std::size_t pos_ = 0;
