@@ -2,7 +2,10 @@
 // Plot/year/month folders), against `find -printf` listing both trees:
 // wall time, their ratio, and peak memory of the comparison.
 //
-//   build/bench/replica_bench [files_per_tree] [work_dir]
+//   build/bench/replica_bench [files_per_tree] [work_dir] [--keep]
+//
+// The trees are built once per run and removed at the end (--keep leaves
+// them for the next run, which then reuses them).
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -45,6 +48,7 @@ double seconds_since(Clock::time_point t) { return std::chrono::duration<double>
 int main(int argc, char** argv) {
   long files = argc > 1 ? std::atol(argv[1]) : 200000;
   fs::path work = argc > 2 ? argv[2] : "/tmp/meterops-replica-bench";
+  bool keep = argc > 3 && std::string(argv[3]) == "--keep";
   auto t0 = Clock::now();
   build_tree(work / "a", files);
   build_tree(work / "b", files);
@@ -53,6 +57,8 @@ int main(int argc, char** argv) {
   // Warm the caches once so both sides read from memory.
   std::system(fmt::format("find {} {} -type f -name '*.csv' > /dev/null", (work / "a").string(), (work / "b").string()).c_str());
 
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
   auto t1 = Clock::now();
   auto report = meterops::profile_logs::replicas::compare_replicas(work / "a", work / "b");
   double ours = seconds_since(t1);
@@ -70,6 +76,24 @@ int main(int argc, char** argv) {
               report.total_files_2, report.identical_files);
   std::printf("find -printf x2:  %.3f s (status %d)\n", find_s, rc);
   std::printf("ratio compare/find: %.2f\n", ours / find_s);
-  std::printf("peak RSS of the comparison process: %.1f MiB\n", self.ru_maxrss / 1024.0);
+  std::printf("peak RSS of the comparison process: %.1f MiB (%.1f MiB before the comparison)\n",
+              self.ru_maxrss / 1024.0, before.ru_maxrss / 1024.0);
+  // What the two file tables themselves hold: keys, both path texts and
+  // the map nodes; the peak should stay close to this.
+  auto table_bytes = [](const fs::path& root) {
+    auto files = meterops::profile_logs::replicas::scan_replica_folder(root);
+    std::size_t bytes = 0;
+    for (const auto& [key, info] : files) {
+      bytes += 48 + sizeof(info) + key.capacity() + info.relative_path.capacity() + info.absolute_path.capacity();
+    }
+    return bytes;
+  };
+  std::printf("file tables (estimate): %.1f MiB\n", (table_bytes(work / "a") + table_bytes(work / "b")) / 1048576.0);
+  if (!keep) {
+    fs::remove_all(work / "a");
+    fs::remove_all(work / "b");
+    std::error_code ec;
+    fs::remove(work, ec);  // only when nothing else is in it
+  }
   return 0;
 }

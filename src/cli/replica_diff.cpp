@@ -1,5 +1,6 @@
 #include "cli/replica_diff.hpp"
 
+#include <filesystem>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -73,8 +74,24 @@ int replica_diff_main(int argc, char** argv) {
   app.add_flag("--json", json, "Print the report as JSON");
   std::optional<Date> start, end;
   app.callback([&] {
-    if (!start_text.empty()) start = valid_date(start_text);
-    if (!end_text.empty()) end = valid_date(end_text);
+    auto convert = [](const std::string& text, const char* option) {
+      try {
+        return valid_date(text);
+      } catch (const util::ArgumentTypeError& e) {
+        throw util::ArgumentTypeError(std::string("argument ") + option + ": " + e.what());
+      }
+    };
+    if (!start_text.empty()) start = convert(start_text, "--start-date");
+    if (!end_text.empty()) end = convert(end_text, "--end-date");
+    // An empty range would filter every file out and report a match.
+    if (start && end && *start > *end) {
+      throw util::UsageError("start date " + format_date(*start) + " is after end date " + format_date(*end));
+    }
+    // A mistyped folder would otherwise compare as an empty replica.
+    for (const auto* folder : {&folder_1, &folder_2}) {
+      std::error_code ec;
+      if (!std::filesystem::is_directory(*folder, ec)) throw util::UsageError("not a folder: " + *folder);
+    }
   });
   return util::program_main(app, argc, argv, [&] {
     auto report = profile_logs::replicas::compare_replicas(folder_1, folder_2, start, end);

@@ -1,6 +1,7 @@
 // The replica comparison program: compares two replica folders and prints
 // the report, human-readable or as JSON. Exit status 0 when the replicas
-// match, 1 when they differ, 2 for a bad command line.
+// match, 1 when they differ, 2 for a bad command line (a bad or reversed
+// date range, a folder that does not exist).
 #pragma once
 
 #include <ostream>

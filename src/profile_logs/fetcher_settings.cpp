@@ -27,7 +27,7 @@ std::int64_t to_int(const std::string& text) {
   while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
   const char* first = text.data() + b;
   const char* last = text.data() + e;
-  if (first != last && *first == '+') ++first;
+  if (first != last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
   std::int64_t v = 0;
   auto [ptr, ec] = std::from_chars(first, last, v);
   if (first == last || ec != std::errc() || ptr != last) {

@@ -42,3 +42,24 @@ TEST(ReplicaDiffProgram, MatchDifferAndUsage) {
   EXPECT_NE(bad.err.find("Invalid date format: 2024-02-30. Use YYYY-MM-DD"), std::string::npos) << bad.err;
   EXPECT_EQ(run_process(bin_path("replica_diff"), {a.path()}).status, 2);
 }
+
+TEST(ReplicaDiffProgram, RefusesWhatWouldFalselyMatch) {
+  TempDir a, b;
+  put(fs::path(a.path()) / "P/m_2024-01-01.csv", 10);
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{a.path(), b.path(), "--start-date", "2024-01-05", "--end-date", "2024-01-01"},
+       "start date 2024-01-05 is after end date 2024-01-01"},
+      {{a.path() + "/typo", b.path()}, "not a folder: " + a.path() + "/typo"},
+      {{a.path(), b.path() + "/P/m_2024-01-01.csv"}, "not a folder: "},
+  };
+  for (const auto& c : cases) {
+    auto res = run_process(bin_path("replica_diff"), c.args);
+    EXPECT_EQ(res.status, 2) << res.out;
+    EXPECT_NE(res.err.find(c.err), std::string::npos) << res.err;
+    EXPECT_EQ(res.out, "");
+  }
+}

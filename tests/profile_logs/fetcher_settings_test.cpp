@@ -69,7 +69,8 @@ TEST(FetcherSettings, Errors) {
       EXPECT_STREQ(e.what(), "no rootfolder property set - specify a rootfolder to download the files to");
     }
   }
-  for (const char* text : {"rootfolder=r\nsleepseconds=1.5", "rootfolder=r\nsleepseconds=five"}) {
+  for (const char* text : {"rootfolder=r\nsleepseconds=1.5", "rootfolder=r\nsleepseconds=five",
+                           "rootfolder=r\nsleepseconds=+-5", "rootfolder=r\nsleepseconds=+"}) {
     EXPECT_THROW(from_text(text), meterops::util::ValueError) << text;
   }
   EXPECT_ANY_THROW(FetcherSettings::get_instance("/nonexistent/fetcher.properties"));

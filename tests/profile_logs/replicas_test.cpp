@@ -118,3 +118,27 @@ TEST(ReplicaDiff, MissingFoldersAreEmptyReplicasAndBrokenLinksHaveSizeZero) {
   auto r = compare_replicas(a.path(), "/nonexistent/two");
   EXPECT_EQ(r.only_in_folder_1.size(), 1u);
 }
+
+TEST(ReplicaWalk, LinkLoopsEndAndLinkedFilesCount) {
+  meterops::testing::TempDir a;
+  fs::path r = a.path();
+  put(r / "P/deep/m_2024-01-01.csv", 7);
+  fs::create_directory_symlink(r / "P", r / "P/deep/back");  // a loop
+  fs::create_symlink(r / "P/deep/m_2024-01-01.csv", r / "P/link_2024-01-02.csv");
+  auto files = scan_replica_folder(r);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files.at("P/link_2024-01-02.csv").size, 7u);  // the target's size
+  EXPECT_EQ(files.at("P/deep/m_2024-01-01.csv").size, 7u);
+
+  auto missing = check_missing_files(r, day("2024-01-01"), day("2024-01-03"));
+  EXPECT_EQ(missing["P"], (std::vector<Date>{day("2024-01-03")}));
+}
+
+TEST(ReplicaGaps, RootThatIsNotAFolderIsAnError) {
+  meterops::testing::TempDir a;
+  put(fs::path(a.path()) / "file.csv", 1);
+  EXPECT_THROW(check_missing_files(fs::path(a.path()) / "file.csv", day("2024-01-01"), day("2024-01-02")),
+               meterops::util::ValueError);
+  EXPECT_THROW(check_missing_files(fs::path(a.path()) / "missing", day("2024-01-01"), day("2024-01-02")),
+               meterops::util::ValueError);
+}

@@ -18,26 +18,19 @@ std::map<std::string, FileInfo> scan_replica_folder(const fs::path& base_path, s
   std::map<std::string, FileInfo> files;
   std::error_code ec;
   if (!fs::exists(base_path, ec)) return files;
-  for (fs::recursive_directory_iterator it(base_path, fs::directory_options::skip_permission_denied, ec), end;
-       it != end; it.increment(ec)) {
-    if (ec) {
-      // An unreadable entry: skip it and go on with the rest of the walk.
-      ec.clear();
-      continue;
-    }
-    std::error_code dec;
-    if (it->is_directory(dec)) continue;  // also links to directories, never entered
-    const fs::path& path = it->path();
+  detail::walk_files(base_path, [&](const fs::directory_entry& entry) {
+    const fs::path& path = entry.path();
     std::string name = path.filename().string();
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) continue;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) return;
     auto file_date = extract_date_from_filename(name);
-    if (!is_within_date_range(file_date, start_date, end_date)) continue;
+    if (!is_within_date_range(file_date, start_date, end_date)) return;
     std::error_code sec;
-    std::uintmax_t size = fs::file_size(path, sec);
+    std::uintmax_t size = fs::file_size(path, sec);  // follows links
     if (sec) size = 0;
     std::string relative = path.lexically_relative(base_path).string();
-    files.emplace(relative, FileInfo{relative, path.string(), size, file_date});
-  }
+    std::string absolute = path.string();
+    files.emplace(relative, FileInfo{relative, std::move(absolute), size, file_date});
+  });
   return files;
 }
 

@@ -1,6 +1,7 @@
 #include "profile_logs/replicas/replica_missing_file_utils.hpp"
 
 #include <set>
+#include <system_error>
 
 #include <fmt/format.h>
 
@@ -72,31 +73,64 @@ std::optional<Date> extract_date_from_filename(std::string_view s) {
   return std::nullopt;
 }
 
+namespace detail {
+
+bool walk_files(const fs::path& root, const std::function<void(const fs::directory_entry&)>& visit) {
+  std::vector<fs::path> pending{root};
+  bool root_listed = false;
+  while (!pending.empty()) {
+    fs::path dir = std::move(pending.back());
+    pending.pop_back();
+    std::error_code ec;
+    fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+    if (ec) continue;  // unreadable: skipped
+    if (dir == root) root_listed = true;
+    for (fs::directory_iterator end; it != end; it.increment(ec)) {
+      std::error_code sec;
+      const fs::directory_entry& entry = *it;
+      if (entry.is_symlink(sec)) {
+        std::error_code tec;
+        if (entry.is_directory(tec)) continue;  // a link to a directory: not followed
+      } else if (entry.is_directory(sec)) {
+        pending.push_back(entry.path());
+        continue;
+      }
+      visit(entry);
+    }
+    // ec set here means the listing broke off part-way: keep what was seen.
+  }
+  return root_listed;
+}
+
+}  // namespace detail
+
 std::map<std::string, std::vector<Date>> check_missing_files(const fs::path& root, Date start, Date end) {
   if (start > end) {
     throw util::ValueError("start date " + format_date(start) + " is after end date " + format_date(end));
   }
-  std::map<std::string, std::vector<Date>> missing;
   std::error_code ec;
-  for (fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), stop; !ec && it != stop;
-       it.increment(ec)) {
+  fs::directory_iterator top(root, ec);
+  if (ec) throw util::ValueError("cannot read root folder " + root.string() + ": " + ec.message());
+  std::vector<fs::path> subdirs;
+  for (fs::directory_iterator stop; top != stop; top.increment(ec)) {
     std::error_code dec;
-    if (!it->is_directory(dec)) continue;
+    if (top->is_directory(dec)) subdirs.push_back(top->path());
+  }
+  if (ec) throw util::ValueError("cannot read root folder " + root.string() + ": " + ec.message());
+
+  std::map<std::string, std::vector<Date>> missing;
+  for (const auto& sub : subdirs) {
     std::set<Date> present;
-    std::error_code wec;
-    for (fs::recursive_directory_iterator w(it->path(), fs::directory_options::skip_permission_denied, wec), wend;
-         !wec && w != wend; w.increment(wec)) {
-      std::error_code fec;
-      if (w->is_directory(fec)) continue;
-      std::string name = w->path().filename().string();
-      if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) continue;
+    detail::walk_files(sub, [&](const fs::directory_entry& entry) {
+      std::string name = entry.path().filename().string();
+      if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) return;
       if (auto d = extract_date_from_filename(name); d && *d >= start && *d <= end) present.insert(*d);
-    }
+    });
     std::vector<Date> gaps;
     for (Date d = start; d <= end; d += days{1}) {
       if (!present.count(d)) gaps.push_back(d);
     }
-    if (!gaps.empty()) missing.emplace(it->path().filename().string(), std::move(gaps));
+    if (!gaps.empty()) missing.emplace(sub.filename().string(), std::move(gaps));
   }
   return missing;
 }
