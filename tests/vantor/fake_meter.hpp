@@ -55,6 +55,7 @@ class FakeMeter {
     ::close(fd_);
   }
   int port() const { return port_; }
+  int bad_requests() const { return bad_requests_; }
   std::vector<Bytes> requests() const {
     std::lock_guard lock(mu_);
     return requests_;
@@ -82,7 +83,13 @@ class FakeMeter {
         std::lock_guard lock(mu_);
         requests_.push_back(req);
       }
-      Bytes answer = handler_(req);
+      // A request the meter cannot parse gets no answer and is counted.
+      Bytes answer;
+      try {
+        answer = handler_(req);
+      } catch (const std::exception&) {
+        ++bad_requests_;
+      }
       if (!answer.empty()) ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
       ::close(c);
     }
@@ -92,6 +99,7 @@ class FakeMeter {
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> bad_requests_{0};
   mutable std::mutex mu_;
   std::vector<Bytes> requests_;
   std::thread thread_;

@@ -17,11 +17,15 @@ namespace {
 
 const Bytes kObject{0x01, 0x02, 0x03};
 
-// The meter answers a read with the element's value, a write with the record.
+// The meter parses the request (its checksum included) and answers with the
+// request's object id and flag followed by `value`.
 Bytes echo_value(const Bytes& req, const Bytes& value) {
-  Bytes rec(req.begin() + 12, req.begin() + 16);  // object id + flag
-  rec.insert(rec.end(), value.begin(), value.end());
-  return answer_frame(rec);
+  auto frame = vantor::codec::VexoFrame::from_bytes(req);
+  auto rec = vantor::codec::VexoDefaultRequestResponse::from_bytes(frame.data.message);
+  Bytes answer = rec.object_id;
+  answer.push_back(static_cast<std::uint8_t>(rec.read_write));
+  answer.insert(answer.end(), value.begin(), value.end());
+  return answer_frame(answer);
 }
 
 }  // namespace
@@ -164,6 +168,7 @@ TEST(FrameLinkExchange, ReadReturnsThePayloadAndStampsTheExchange) {
   ASSERT_TRUE(link.last_request_datetime().has_value());
   ASSERT_EQ(meter.requests().size(), 1u);
   EXPECT_EQ(meter.requests()[0], link._build_frame_bytes(link._build_data_field(kObject)));
+  EXPECT_EQ(meter.bad_requests(), 0);
 }
 
 TEST(FrameLinkExchange, FourByteAnswerRecordGivesEmptyPayload) {
