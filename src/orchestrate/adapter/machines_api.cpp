@@ -1,0 +1,127 @@
+#include "orchestrate/adapter/machines_api.hpp"
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "util/errors.hpp"
+
+namespace meterops::orchestrate {
+
+namespace {
+
+std::string encode(const std::string& s) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+std::size_t on_body(char* data, std::size_t size, std::size_t n, void* out) {
+  static_cast<std::string*>(out)->append(data, size * n);
+  return size * n;
+}
+
+}  // namespace
+
+API::API(std::string api_token, std::string base_url) : token_(std::move(api_token)), base_(std::move(base_url)) {
+  while (!base_.empty() && base_.back() == '/') base_.pop_back();
+}
+
+API::Json API::request(const std::string& method, const std::string& path, const std::optional<Json>& body) const {
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> h(curl_easy_init(), &curl_easy_cleanup);
+  if (!h) throw util::GeneralError("cannot create an HTTP request");
+  curl_slist* headers = nullptr;
+  headers = curl_slist_append(headers, ("Authorization: Bearer " + token_).c_str());
+  headers = curl_slist_append(headers, "Content-Type: application/json");
+  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> guard(headers, &curl_slist_free_all);
+  std::string url = base_ + path, text = body ? body->dump() : "", answer;
+  curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h.get(), CURLOPT_CUSTOMREQUEST, method.c_str());
+  curl_easy_setopt(h.get(), CURLOPT_HTTPHEADER, headers);
+  if (body) {
+    curl_easy_setopt(h.get(), CURLOPT_POSTFIELDS, text.c_str());
+    curl_easy_setopt(h.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(text.size()));
+  }
+  curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &on_body);
+  curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &answer);
+  curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, 10L);
+  curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, 120L);
+  CURLcode rc = curl_easy_perform(h.get());
+  if (rc != CURLE_OK) {
+    std::string msg = "machines platform " + method + " " + path + " failed: " + curl_easy_strerror(rc);
+    if (rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST) throw util::ConnectError(msg);
+    throw util::GeneralError(msg);
+  }
+  long status = 0;
+  curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status);
+  Json parsed = Json::parse(answer, nullptr, false);
+  if (status < 200 || status >= 300) {
+    Json err = Json::object();
+    err["error"] = parsed.is_object() && parsed.contains("error") ? parsed["error"]
+                                                                   : Json("HTTP " + std::to_string(status) + ": " + answer.substr(0, 300));
+    err["status"] = status;
+    return err;
+  }
+  if (answer.empty()) return Json::object();
+  if (parsed.is_discarded()) return Json{{"error", "the platform answered with a body that is not JSON"}};
+  return parsed;
+}
+
+API::Json API::list(const std::string& app, const std::optional<std::string>& region) const {
+  return request("GET", "/v1/apps/" + encode(app) + "/machines" + (region ? "?region=" + encode(*region) : ""), std::nullopt);
+}
+
+API::Json API::create(const std::string& app, const std::string& image, const std::vector<std::string>& cmd,
+                      std::optional<int> port, std::optional<int> additional_internal_port, const std::string& name,
+                      const Json& env_vars, const Json& metadata, const Json& extra_config) const {
+  Json env = Json::object();
+  for (auto it = env_vars.begin(); it != env_vars.end(); ++it) {
+    if (!it.value().is_null()) env[it.key()] = it.value();  // unset settings are left out
+  }
+  Json services = Json::array();
+  Json ports = Json::array();
+  if (port) ports.push_back({{"port", *port}, {"handlers", Json::array()}});
+  services.push_back({{"protocol", "tcp"}, {"internal_port", 50051}, {"ports", ports}});
+  if (additional_internal_port) {
+    services.push_back({{"protocol", "tcp"}, {"internal_port", *additional_internal_port}, {"ports", Json::array()}});
+  }
+  Json config = {{"image", image}, {"init", {{"cmd", cmd}}}, {"env", env}, {"metadata", metadata}, {"services", services}};
+  Json body = {{"name", name}, {"config", config}};
+  for (auto it = extra_config.begin(); it != extra_config.end(); ++it) body[it.key()] = it.value();
+  return request("POST", "/v1/apps/" + encode(app) + "/machines", body);
+}
+
+API::Json API::start(const std::string& app, const std::string& id) const {
+  return request("POST", "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "/start", Json::object());
+}
+API::Json API::stop(const std::string& app, const std::string& id) const {
+  return request("POST", "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "/stop", Json::object());
+}
+API::Json API::get(const std::string& app, const std::string& id) const {
+  return request("GET", "/v1/apps/" + encode(app) + "/machines/" + encode(id), std::nullopt);
+}
+API::Json API::wait(const std::string& app, const std::string& id, const std::string& instance_id,
+                    const std::string& state) const {
+  return request("GET", "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "/wait?instance_id=" + encode(instance_id) +
+                            "&state=" + encode(state),
+                 std::nullopt);
+}
+API::Json API::destroy(const std::string& app, const std::string& id, bool force,
+                       const std::optional<std::string>& region) const {
+  return request("DELETE",
+                 "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "?force=" + (force ? "true" : "false") +
+                     (region ? "&region=" + encode(*region) : ""),
+                 std::nullopt);
+}
+
+}  // namespace meterops::orchestrate
