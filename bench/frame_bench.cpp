@@ -7,6 +7,7 @@
 
 #include "vantor/codec/frame.hpp"
 #include "vantor/frame_link.hpp"
+#include "../tests/vantor/fake_meter.hpp"
 
 using namespace meterops;
 using vantor::codec::Bytes;
@@ -64,5 +65,18 @@ static void BM_MemcpyBandwidth(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(a.size()));
 }
 BENCHMARK(BM_MemcpyBandwidth);
+
+// One whole read over loopback TCP (connect, frame out, answer in, close):
+// the link's own ceiling, whatever the meter's latency adds.
+static void BM_LoopbackReadExchange(benchmark::State& state) {
+  meterops::testing::FakeMeter meter([](const Bytes&) {
+    return meterops::testing::answer_frame({1, 2, 3, 0, 0x12, 0x34, 0x56, 0x78});
+  });
+  vantor::FrameLink link("127.0.0.1", meter.port());
+  const Bytes object{1, 2, 3};
+  for (auto _ : state) benchmark::DoNotOptimize(link.read_element(object));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LoopbackReadExchange)->UseRealTime();
 
 BENCHMARK_MAIN();

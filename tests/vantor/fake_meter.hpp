@@ -23,11 +23,13 @@ using vantor::codec::Bytes;
 
 // A checksummed answer frame carrying `message`.
 inline Bytes answer_frame(const Bytes& message, std::uint8_t control = 5) {
-  Bytes f{0x7E, static_cast<std::uint8_t>(message.size() + 13), control, 0, 0x21, 0xAE, 0x42, 0, 0, 0, 0, 0};
-  f.insert(f.end(), message.begin(), message.end());
-  auto crc = vantor::codec::crc16_ccitt_false(std::span<const std::uint8_t>(f).subspan(1));
-  f.push_back(static_cast<std::uint8_t>(crc >> 8));
-  f.push_back(static_cast<std::uint8_t>(crc));
+  const Bytes head{0x7E, static_cast<std::uint8_t>(message.size() + 13), control, 0, 0x21, 0xAE, 0x42, 0, 0, 0, 0, 0};
+  Bytes f(head.size() + message.size() + 2);
+  std::copy(head.begin(), head.end(), f.begin());
+  std::copy(message.begin(), message.end(), f.begin() + static_cast<std::ptrdiff_t>(head.size()));
+  auto crc = vantor::codec::crc16_ccitt_false(std::span<const std::uint8_t>(f).subspan(1, f.size() - 3));
+  f[f.size() - 2] = static_cast<std::uint8_t>(crc >> 8);
+  f[f.size() - 1] = static_cast<std::uint8_t>(crc);
   return f;
 }
 
