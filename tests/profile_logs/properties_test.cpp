@@ -70,3 +70,25 @@ TEST(Properties, BadInputNamesTheLine) {
     }
   }
 }
+
+TEST(Properties, NastyLines) {
+  const std::vector<std::pair<std::string, Entries>> cases = {
+      // Lines are joined before escapes are read: an escape may span a continuation.
+      {"k=\\u00\\\n   e9", {{"k", "\xC3\xA9"}}},
+      // An escaped backslash right before the separator leaves the separator working.
+      {"key\\\\=v", {{"key\\", "v"}}},
+      // A continuation followed by an empty line ends the entry there.
+      {"a=b\\\n\nc=d", {{"a", "b"}, {"c", "d"}}},
+      // Continuations across CRLF line ends.
+      {"a=1\\\r\n  2\r\nb=3\r\n", {{"a", "12"}, {"b", "3"}}},
+      // Separators and white space inside an escaped key; the value keeps inner separators.
+      {"\\:\\=\\ k\\#=x=y:z", {{":= k#", "x=y:z"}}},
+      // A key alone on a line, with or without trailing white space.
+      {"lonely\nlonely2   \n", {{"lonely", ""}, {"lonely2", ""}}},
+      // A byte-order mark before the first key is not part of it.
+      {"\xEF\xBB\xBF" "first=1", {{"first", "1"}}},
+      // Four-byte UTF-8 text passes through unchanged.
+      {"emoji=\xF0\x9F\x98\x80 ok", {{"emoji", "\xF0\x9F\x98\x80 ok"}}},
+  };
+  for (const auto& [text, want] : cases) EXPECT_EQ(parse(text), want) << text;
+}
