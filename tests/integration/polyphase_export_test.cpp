@@ -124,6 +124,15 @@ TEST(PolyphaseExport, PolyphaseExportWritesOneFilePerDayAndKeepsEarlierDays) {
   EXPECT_EQ(reversed.status, 1);
   EXPECT_TRUE(has(reversed.err, "Invalid date format or range"));
   EXPECT_TRUE(has(reversed.err, "start_day must be before or equal to end_day"));
+  auto bad_day = run("polyphase_export", {"--serial", "S5", "--folder", folder, "--day", "2025-08-01x"}, f.env());
+  EXPECT_EQ(bad_day.status, 1);
+  EXPECT_TRUE(has(bad_day.err, "Invalid date format or range"));
+  EXPECT_FALSE(fs::exists(folder + "/S5_2025-08-01x_intervals.csv"));
+  // A usage error comes before any folder is made.
+  auto usage = run("polyphase_export", {"--serial", "S5", "--folder", dir.path() + "/never", "--start-day", "2025-08-01"}, f.env());
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_FALSE(fs::exists(dir.path() + "/never"));
+  EXPECT_EQ(f.sim.calls("polyphase_series").size(), 4u);  // three range days and the single day only
 }
 
 TEST(PolyphaseExport, PolyphaseExportStopsAtAMediatorFailure) {
