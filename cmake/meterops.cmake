@@ -108,6 +108,7 @@ function(meterops_tests)
   add_library(meterops_testsupport STATIC ${support})
   target_include_directories(meterops_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(meterops_testsupport PUBLIC meterops_util GTest::gtest GTest::gmock PkgConfig::HTTPLIB)
+  target_include_directories(meterops_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(meterops_testsupport PUBLIC
     METEROPS_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
     METEROPS_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
