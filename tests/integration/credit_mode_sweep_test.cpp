@@ -6,36 +6,14 @@
 
 TEST(CreditModeSweep, EnvironmentChecksAndUsageErrors) {
   Fixture f;
-  struct Case {
-    std::string prog;
-    std::vector<std::string> args;
-    Env env;
-    int status;
-    std::string err;
-  };
-  const std::string tdb = "token_dispatch_batch", cms = "credit_mode_sweep", wfj = "wallet_floor_job",
-                    pe = "polyphase_export";
-  const std::vector<std::string> pe_args = {"--serial", "S5", "--folder", "/tmp/meterops-pe-unused", "--day", "2025-08-01"};
-  const std::vector<Case> cases = {
-      {cms, {"--esco", "ACME"}, {{"SUPABASE_ANON_KEY", std::nullopt}}, 2,
+  expect_cli_cases(f, "credit_mode_sweep", {
+      {{"--esco", "ACME"}, {{"SUPABASE_ANON_KEY", std::nullopt}}, 2,
        "Environment variables SUPABASE_URL and SUPABASE_ANON_KEY not set."},
-      {cms, {"--esco", "ACME"}, {{"FLOWS_ROLE_KEY", ""}}, 3, "Environment variable FLOWS_ROLE_KEY not set."},
-      {cms, {"--esco", "ACME"}, {{"MEDIATOR_SERVER", ""}}, 4, "Environment variable MEDIATOR_SERVER not set."},
-      {cms, {}, {}, 2, "--esco"},
-      {cms, {"--esco", "%"}, {}, 10, "no esco found for %"},
-  };
-  for (const auto& c : cases) {
-    Env env = f.env();
-    for (auto& [k, v] : c.env) env[k] = v;
-    auto r = run(c.prog, c.args, env);
-    EXPECT_EQ(r.status, c.status) << c.prog << " " << r.err;
-    EXPECT_TRUE(has(r.err, c.err)) << c.prog << ": " << r.err;
-    for (const char* secret : {"flows-secret", "backend-secret", "token-secret"}) {
-      EXPECT_FALSE(has(r.err + r.out, secret)) << c.prog << " leaked a key: " << r.err;
-    }
-  }
-  fs::remove_all("/tmp/meterops-pe-unused");
-  EXPECT_TRUE(f.sim.journal().empty());
+      {{"--esco", "ACME"}, {{"FLOWS_ROLE_KEY", ""}}, 3, "Environment variable FLOWS_ROLE_KEY not set."},
+      {{"--esco", "ACME"}, {{"MEDIATOR_SERVER", ""}}, 4, "Environment variable MEDIATOR_SERVER not set."},
+      {{}, {}, 2, "--esco"},
+      {{"--esco", "%"}, {}, 10, "no esco found for %"},
+  });
 }
 
 TEST(CreditModeSweep, CreditModeSweepSkipsExcludedModelsAndCountsFailures) {

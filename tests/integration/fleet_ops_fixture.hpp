@@ -3,6 +3,8 @@
 #pragma once
 
 #include <filesystem>
+
+#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <string>
@@ -66,6 +68,29 @@ struct Fixture {
             {"FLY_REGION", "lhr"}, {"SUPABASE_ACCESS_TOKEN", "token-secret"}};
   }
 };
+
+struct CliCase {
+  std::vector<std::string> args;
+  Env env;  // changes to the fixture's settings
+  int status;
+  std::string err;  // a text standard error must hold
+};
+
+// Runs `prog` once per case: the exit status, the message, no key in any
+// output, and no mediator call.
+inline void expect_cli_cases(Fixture& f, const std::string& prog, const std::vector<CliCase>& cases) {
+  for (const auto& c : cases) {
+    Env env = f.env();
+    for (auto& [k, v] : c.env) env[k] = v;
+    auto r = run(prog, c.args, env);
+    EXPECT_EQ(r.status, c.status) << prog << " " << r.err;
+    EXPECT_TRUE(has(r.err, c.err)) << prog << ": " << r.err;
+    for (const char* secret : {"flows-secret", "backend-secret", "token-secret"}) {
+      EXPECT_FALSE(has(r.err + r.out, secret)) << prog << " leaked a key: " << r.err;
+    }
+  }
+  EXPECT_TRUE(f.sim.journal().empty());
+}
 
 }  // namespace fleet_ops
 

@@ -6,42 +6,22 @@
 
 TEST(PolyphaseExport, EnvironmentChecksAndUsageErrors) {
   Fixture f;
-  struct Case {
-    std::string prog;
-    std::vector<std::string> args;
-    Env env;
-    int status;
-    std::string err;
-  };
-  const std::string tdb = "token_dispatch_batch", cms = "credit_mode_sweep", wfj = "wallet_floor_job",
-                    pe = "polyphase_export";
   const std::vector<std::string> pe_args = {"--serial", "S5", "--folder", "/tmp/meterops-pe-unused", "--day", "2025-08-01"};
-  const std::vector<Case> cases = {
-      {pe, {"--serial", "S5", "--folder", "/tmp/x", "--day", "2025-08-01", "--end-day", "2025-08-02"}, {}, 2,
+  expect_cli_cases(f, "polyphase_export", {
+      {{"--serial", "S5", "--folder", "/tmp/x", "--day", "2025-08-01", "--end-day", "2025-08-02"}, {}, 2,
        "--start-day and --end-day must be used together"},
-      {pe, {"--serial", "S5", "--folder", "/tmp/x", "--start-day", "2025-08-01"}, {}, 2,
+      {{"--serial", "S5", "--folder", "/tmp/x", "--start-day", "2025-08-01"}, {}, 2,
        "--start-day and --end-day must be used together"},
-      {pe, {"--serial", "S5", "--folder", "/tmp/x", "--day", "2025-08-01", "--start-day", "2025-08-01"}, {}, 2, "usage:"},
-      {pe, {"--serial", "S5", "--folder", "/tmp/x"}, {}, 2, "usage:"},
-      {pe, pe_args, {{"SUPABASE_ACCESS_TOKEN", ""}}, 1,
+      {{"--serial", "S5", "--folder", "/tmp/x", "--day", "2025-08-01", "--start-day", "2025-08-01"}, {}, 2, "usage:"},
+      {{"--serial", "S5", "--folder", "/tmp/x"}, {}, 2, "usage:"},
+      {pe_args, {{"SUPABASE_ACCESS_TOKEN", ""}}, 1,
        "SUPABASE_URL, SUPABASE_ANON_KEY and/or SUPABASE_ACCESS_TOKEN not set"},
-      {pe, pe_args, {{"MEDIATOR_SERVER", std::nullopt}}, 1, "MEDIATOR_SERVER environment variable not set"},
-      {pe, {"--serial", "NOPE", "--folder", "/tmp/meterops-pe-unused", "--day", "2025-08-01"}, {}, 1, "meter NOPE not found"},
-      {pe, {"--serial", "../S5", "--folder", "/tmp/meterops-pe-unused", "--day", "2025-08-01"}, {}, 1,
+      {pe_args, {{"MEDIATOR_SERVER", std::nullopt}}, 1, "MEDIATOR_SERVER environment variable not set"},
+      {{"--serial", "NOPE", "--folder", "/tmp/meterops-pe-unused", "--day", "2025-08-01"}, {}, 1, "meter NOPE not found"},
+      {{"--serial", "../S5", "--folder", "/tmp/meterops-pe-unused", "--day", "2025-08-01"}, {}, 1,
        "cannot be used in a file name"},
-  };
-  for (const auto& c : cases) {
-    Env env = f.env();
-    for (auto& [k, v] : c.env) env[k] = v;
-    auto r = run(c.prog, c.args, env);
-    EXPECT_EQ(r.status, c.status) << c.prog << " " << r.err;
-    EXPECT_TRUE(has(r.err, c.err)) << c.prog << ": " << r.err;
-    for (const char* secret : {"flows-secret", "backend-secret", "token-secret"}) {
-      EXPECT_FALSE(has(r.err + r.out, secret)) << c.prog << " leaked a key: " << r.err;
-    }
-  }
+  });
   fs::remove_all("/tmp/meterops-pe-unused");
-  EXPECT_TRUE(f.sim.journal().empty());
 }
 
 TEST(PolyphaseExport, PolyphaseExportWritesOneFilePerDayAndKeepsEarlierDays) {

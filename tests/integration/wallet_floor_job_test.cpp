@@ -6,34 +6,12 @@
 
 TEST(WalletFloorJob, EnvironmentChecksAndUsageErrors) {
   Fixture f;
-  struct Case {
-    std::string prog;
-    std::vector<std::string> args;
-    Env env;
-    int status;
-    std::string err;
-  };
-  const std::string tdb = "token_dispatch_batch", cms = "credit_mode_sweep", wfj = "wallet_floor_job",
-                    pe = "polyphase_export";
-  const std::vector<std::string> pe_args = {"--serial", "S5", "--folder", "/tmp/meterops-pe-unused", "--day", "2025-08-01"};
-  const std::vector<Case> cases = {
-      {wfj, {}, {{"SUPABASE_URL", std::nullopt}}, 2, "Environment variables SUPABASE_URL and SUPABASE_ANON_KEY not set."},
-      {wfj, {}, {{"PUBLIC_BACKEND_ROLE_KEY", std::nullopt}}, 3, "Environment variable PUBLIC_BACKEND_ROLE_KEY not set."},
-      {wfj, {}, {{"FLY_REGION", ""}}, 4, "Environment variable FLY_REGION not set."},
-      {wfj, {}, {{"MEDIATOR_SERVER", std::nullopt}}, 5, "Environment variable MEDIATOR_SERVER not set."},
-  };
-  for (const auto& c : cases) {
-    Env env = f.env();
-    for (auto& [k, v] : c.env) env[k] = v;
-    auto r = run(c.prog, c.args, env);
-    EXPECT_EQ(r.status, c.status) << c.prog << " " << r.err;
-    EXPECT_TRUE(has(r.err, c.err)) << c.prog << ": " << r.err;
-    for (const char* secret : {"flows-secret", "backend-secret", "token-secret"}) {
-      EXPECT_FALSE(has(r.err + r.out, secret)) << c.prog << " leaked a key: " << r.err;
-    }
-  }
-  fs::remove_all("/tmp/meterops-pe-unused");
-  EXPECT_TRUE(f.sim.journal().empty());
+  expect_cli_cases(f, "wallet_floor_job", {
+      {{}, {{"SUPABASE_URL", std::nullopt}}, 2, "Environment variables SUPABASE_URL and SUPABASE_ANON_KEY not set."},
+      {{}, {{"PUBLIC_BACKEND_ROLE_KEY", std::nullopt}}, 3, "Environment variable PUBLIC_BACKEND_ROLE_KEY not set."},
+      {{}, {{"FLY_REGION", ""}}, 4, "Environment variable FLY_REGION not set."},
+      {{}, {{"MEDIATOR_SERVER", std::nullopt}}, 5, "Environment variable MEDIATOR_SERVER not set."},
+  });
 }
 
 TEST(WalletFloorJob, WalletFloorReportIsExact) {
