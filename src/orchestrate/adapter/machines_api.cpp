@@ -5,25 +5,11 @@
 #include <memory>
 
 #include "util/errors.hpp"
+#include "util/url.hpp"
 
 namespace meterops::orchestrate {
 
 namespace {
-
-std::string encode(const std::string& s) {
-  static constexpr char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 0xF];
-    }
-  }
-  return out;
-}
 
 std::size_t on_body(char* data, std::size_t size, std::size_t n, void* out) {
   static_cast<std::string*>(out)->append(data, size * n);
@@ -78,7 +64,7 @@ API::Json API::request(const std::string& method, const std::string& path, const
 }
 
 API::Json API::list(const std::string& app, const std::optional<std::string>& region) const {
-  return request("GET", "/v1/apps/" + encode(app) + "/machines" + (region ? "?region=" + encode(*region) : ""), std::nullopt);
+  return request("GET", "/v1/apps/" + util::url_encode(app) + "/machines" + (region ? "?region=" + util::url_encode(*region) : ""), std::nullopt);
 }
 
 API::Json API::create(const std::string& app, const std::string& image, const std::vector<std::string>& cmd,
@@ -98,29 +84,29 @@ API::Json API::create(const std::string& app, const std::string& image, const st
   Json config = {{"image", image}, {"init", {{"cmd", cmd}}}, {"env", env}, {"metadata", metadata}, {"services", services}};
   Json body = {{"name", name}, {"config", config}};
   for (auto it = extra_config.begin(); it != extra_config.end(); ++it) body[it.key()] = it.value();
-  return request("POST", "/v1/apps/" + encode(app) + "/machines", body);
+  return request("POST", "/v1/apps/" + util::url_encode(app) + "/machines", body);
 }
 
 API::Json API::start(const std::string& app, const std::string& id) const {
-  return request("POST", "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "/start", Json::object());
+  return request("POST", "/v1/apps/" + util::url_encode(app) + "/machines/" + util::url_encode(id) + "/start", Json::object());
 }
 API::Json API::stop(const std::string& app, const std::string& id) const {
-  return request("POST", "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "/stop", Json::object());
+  return request("POST", "/v1/apps/" + util::url_encode(app) + "/machines/" + util::url_encode(id) + "/stop", Json::object());
 }
 API::Json API::get(const std::string& app, const std::string& id) const {
-  return request("GET", "/v1/apps/" + encode(app) + "/machines/" + encode(id), std::nullopt);
+  return request("GET", "/v1/apps/" + util::url_encode(app) + "/machines/" + util::url_encode(id), std::nullopt);
 }
 API::Json API::wait(const std::string& app, const std::string& id, const std::string& instance_id,
                     const std::string& state) const {
-  return request("GET", "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "/wait?instance_id=" + encode(instance_id) +
-                            "&state=" + encode(state),
+  return request("GET", "/v1/apps/" + util::url_encode(app) + "/machines/" + util::url_encode(id) + "/wait?instance_id=" + util::url_encode(instance_id) +
+                            "&state=" + util::url_encode(state),
                  std::nullopt);
 }
 API::Json API::destroy(const std::string& app, const std::string& id, bool force,
                        const std::optional<std::string>& region) const {
   return request("DELETE",
-                 "/v1/apps/" + encode(app) + "/machines/" + encode(id) + "?force=" + (force ? "true" : "false") +
-                     (region ? "&region=" + encode(*region) : ""),
+                 "/v1/apps/" + util::url_encode(app) + "/machines/" + util::url_encode(id) + "?force=" + (force ? "true" : "false") +
+                     (region ? "&region=" + util::url_encode(*region) : ""),
                  std::nullopt);
 }
 

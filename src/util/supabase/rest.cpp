@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "util/settings.hpp"
+#include "util/url.hpp"
 #include "util/supabase/detail.hpp"
 
 namespace meterops::util::detail {
@@ -54,21 +55,6 @@ bool keep_alive() {
   auto& v = keep_alive_setting();
   if (v.load() < 0) v = env_bool("SUPABASE_HTTP_KEEPALIVE", true) ? 1 : 0;
   return v.load() == 1;
-}
-
-std::string encode(const std::string& s) {
-  static constexpr char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 0xF];
-    }
-  }
-  return out;
 }
 
 // An item of an in.() list: double-quoted when it holds a character that
@@ -125,9 +111,9 @@ class RestBackend : public Backend {
     if (q.limit) params.emplace_back("limit", std::to_string(*q.limit));
     if (q.method == "upsert" && !q.on_conflict.empty()) params.emplace_back("on_conflict", q.on_conflict);
 
-    std::string url = base_ + "/rest/v1/" + encode(q.table);
+    std::string url = base_ + "/rest/v1/" + util::url_encode(q.table);
     for (std::size_t i = 0; i < params.size(); ++i) {
-      url += (i ? "&" : "?") + encode(params[i].first) + "=" + encode(params[i].second);
+      url += (i ? "&" : "?") + util::url_encode(params[i].first) + "=" + util::url_encode(params[i].second);
     }
     std::string method = q.method == "select" ? "GET" : q.method == "update" ? "PATCH" : "POST";
     std::string body = q.method == "select" ? "" : q.body.dump(-1, ' ', false, Row::error_handler_t::replace);
