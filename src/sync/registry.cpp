@@ -1,6 +1,10 @@
 // The package's syncer classes by class name: what meter_metrics rows name.
 #include "sync/event_journal_syncer.hpp"
-#include "sync/register_syncers.hpp"
+#include "sync/energy_totals_syncer.hpp"
+#include "sync/firmware_level_syncer.hpp"
+#include "sync/model_code_syncer.hpp"
+#include "sync/payment_mode_syncer.hpp"
+#include "sync/tariff_state_syncer.hpp"
 
 namespace meterops::sync {
 

@@ -3,7 +3,11 @@
 #include "support/mediator_sim.hpp"
 #include "support/pg.hpp"
 #include "sync/event_journal_syncer.hpp"
-#include "sync/register_syncers.hpp"
+#include "sync/energy_totals_syncer.hpp"
+#include "sync/firmware_level_syncer.hpp"
+#include "sync/model_code_syncer.hpp"
+#include "sync/payment_mode_syncer.hpp"
+#include "sync/tariff_state_syncer.hpp"
 #include "util/errors.hpp"
 
 namespace mt = meterops::testing;
