@@ -310,7 +310,7 @@ TEST(RestChains, ValuesAreEncodedOnTheWire) {
   }
 }
 
-TEST(RestChains, ConnectionsAreReusedAcrossQueriesClientsAndThreads) {
+TEST(RestChains, ConnectionsAreReusedAcrossQueriesAndClientsOfAThread) {
   meterops::testing::FakeRest rest;
   auto run = [&] {
     auto client = util::supa_client(rest.url(), "k", "r");  // a new client each time, as a per-meter job builds
@@ -318,10 +318,15 @@ TEST(RestChains, ConnectionsAreReusedAcrossQueriesClientsAndThreads) {
   };
   run();
   run();
-  std::thread other(run);  // one after the other: the idle connection is handed on
+  std::thread other([&] {
+    run();
+    run();
+  });
   other.join();
+  // One connection per thread, whatever the number of clients and queries
+  // (libcurl cannot share live connections between threads safely).
   std::set<int> ports;
   for (const auto& s : rest.seen) ports.insert(s.remote_port);
-  EXPECT_EQ(rest.seen.size(), 60u);
-  EXPECT_EQ(ports.size(), 1u);
+  EXPECT_EQ(rest.seen.size(), 80u);
+  EXPECT_EQ(ports.size(), 2u);
 }

@@ -1,6 +1,8 @@
 // The hosted project's REST interface (PostgREST under /rest/v1/) over
-// libcurl. Connections, DNS answers and TLS sessions are shared by every
-// client and thread of the process through one curl share handle.
+// libcurl. Each thread keeps one easy handle whose connections serve every
+// client on that thread; DNS answers and TLS sessions are shared by all
+// threads through one share handle. Connections themselves are not shared
+// across threads: libcurl does not support that safely (it crashed under load).
 #include <curl/curl.h>
 
 #include <array>
@@ -23,7 +25,6 @@ class CurlShare {
     curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlShare::lock);
     curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlShare::unlock);
     curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
     curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
   }
