@@ -4,6 +4,9 @@ namespace meterops::testing {
 
 FakeMachines::FakeMachines() {
   server_.set_tcp_nodelay(true);
+  // One request per connection: a client's kept-alive connection would hold
+  // the server's stop() for the whole keep-alive time-out.
+  server_.set_keep_alive_max_count(1);
   auto record = [this](const httplib::Request& req) {
     std::lock_guard lock(mu_);
     auto q = req.target.find('?');

@@ -4,7 +4,7 @@
 #include <arpa/nameser.h>
 #include <ares.h>
 #include <netdb.h>
-#include <sys/select.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <memory>
@@ -68,6 +68,10 @@ std::string resolve_first(const std::string& name, const std::string& server, Re
                           std::chrono::milliseconds timeout) {
   static std::once_flag init;
   std::call_once(init, [] { ares_library_init(ARES_LIB_INIT_ALL); });
+  // Declared before the channel: destroying a channel with a query still
+  // pending calls the callback, which must find the result alive.
+  Result result;
+  result.type = type;
   ares_options opts{};
   opts.timeout = static_cast<int>(timeout.count());
   opts.tries = 1;
@@ -78,18 +82,35 @@ std::string resolve_first(const std::string& name, const std::string& server, Re
   std::unique_ptr<std::remove_pointer_t<ares_channel>, decltype(&ares_destroy)> guard(channel, &ares_destroy);
   rc = ares_set_servers_ports_csv(channel, to_csv_server(server).c_str());
   if (rc != ARES_SUCCESS) throw util::GeneralError("bad DNS server '" + server + "': " + ares_strerror(rc));
-  Result result;
-  result.type = type;
   ares_query(channel, name.c_str(), ns_c_in, type == RecordType::A ? ns_t_a : ns_t_aaaa, on_answer, &result);
+  // poll(), not select(): a busy process may hold descriptors beyond FD_SETSIZE.
   auto deadline = std::chrono::steady_clock::now() + timeout + std::chrono::seconds(1);
   while (!result.done && std::chrono::steady_clock::now() < deadline) {
-    fd_set readers, writers;
-    FD_ZERO(&readers);
-    FD_ZERO(&writers);
-    int nfds = ares_fds(channel, &readers, &writers);
-    timeval tv{0, 100000};
-    if (nfds > 0) select(nfds, &readers, &writers, nullptr, &tv);
-    ares_process(channel, &readers, &writers);
+    ares_socket_t socks[ARES_GETSOCK_MAXNUM];
+    int bits = ares_getsock(channel, socks, ARES_GETSOCK_MAXNUM);
+    pollfd fds[ARES_GETSOCK_MAXNUM];
+    nfds_t n = 0;
+    for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
+      short events = 0;
+      if (ARES_GETSOCK_READABLE(bits, i)) events |= POLLIN;
+      if (ARES_GETSOCK_WRITABLE(bits, i)) events |= POLLOUT;
+      if (events == 0) continue;
+      fds[n++] = pollfd{socks[i], events, 0};
+    }
+    if (n == 0) {
+      ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);  // lets c-ares notice its own time-outs
+      break;
+    }
+    poll(fds, n, 100);
+    bool any = false;
+    for (nfds_t i = 0; i < n; ++i) {
+      if (fds[i].revents == 0) continue;
+      any = true;
+      bool readable = fds[i].revents & (POLLIN | POLLERR | POLLHUP);
+      bool writable = fds[i].revents & POLLOUT;
+      ares_process_fd(channel, readable ? fds[i].fd : ARES_SOCKET_BAD, writable ? fds[i].fd : ARES_SOCKET_BAD);
+    }
+    if (!any) ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
   }
   if (!result.done) throw util::GeneralError("DNS lookup of " + name + " timed out");
   if (!result.error.empty()) throw util::GeneralError("DNS lookup of " + name + " failed: " + result.error);

@@ -27,8 +27,8 @@ std::shared_ptr<MachinesOrchestrator> get_instance(const std::optional<std::stri
   if (settings.mediator_port < 1 || settings.mediator_port > 65535) {
     throw util::ValueError("MEDIATOR_PORT must be a port number, got " + std::to_string(settings.mediator_port));
   }
-  auto api = std::make_shared<API>(*token, util::env_text_or("FLY_API_HOSTNAME", FLY_API_HOSTNAME_DEFAULT));
-  return std::make_shared<MachinesOrchestrator>(api, util::env_text_or("FLY_DNS_SERVER", "fdaa::3"),
+  settings.api_base_url = util::env_text_or("FLY_API_HOSTNAME", FLY_API_HOSTNAME_DEFAULT);
+  return std::make_shared<MachinesOrchestrator>(*token, util::env_text_or("FLY_DNS_SERVER", "fdaa::3"),
                                                 util::env_text_or("MEDIATOR_IMAGE", ""), app, std::nullopt,
                                                 util::env_bool("MEDIATOR_USE_PRIVATE_ADDRESS", true),
                                                 util::env_text("FLY_REGION"), settings);

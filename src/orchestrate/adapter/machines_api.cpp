@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
 
 #include "util/errors.hpp"
 #include "util/url.hpp"
@@ -16,6 +18,34 @@ std::size_t on_body(char* data, std::size_t size, std::size_t n, void* out) {
   return size * n;
 }
 
+// One easy handle per thread: its live connections serve every call that
+// thread makes, so a worker asking for many meters' addresses does not pay
+// a TLS handshake per call. Handles are never shared across threads.
+class ThreadHandle {
+ public:
+  ThreadHandle() {
+    static std::once_flag init;
+    std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    h_ = curl_easy_init();
+  }
+  ~ThreadHandle() {
+    if (h_) curl_easy_cleanup(h_);
+  }
+  CURL* get() {
+    if (!h_) throw util::GeneralError("cannot create an HTTP request");
+    curl_easy_reset(h_);  // options only; the connection cache stays
+    return h_;
+  }
+
+ private:
+  CURL* h_ = nullptr;
+};
+
+CURL* thread_handle() {
+  thread_local ThreadHandle handle;
+  return handle.get();
+}
+
 }  // namespace
 
 API::API(std::string api_token, std::string base_url) : token_(std::move(api_token)), base_(std::move(base_url)) {
@@ -23,8 +53,10 @@ API::API(std::string api_token, std::string base_url) : token_(std::move(api_tok
 }
 
 API::Json API::request(const std::string& method, const std::string& path, const std::optional<Json>& body) const {
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> h(curl_easy_init(), &curl_easy_cleanup);
-  if (!h) throw util::GeneralError("cannot create an HTTP request");
+  struct Handle {
+    CURL* p;
+    CURL* get() const { return p; }
+  } h{thread_handle()};
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, ("Authorization: Bearer " + token_).c_str());
   headers = curl_slist_append(headers, "Content-Type: application/json");
@@ -76,12 +108,21 @@ API::Json API::create(const std::string& app, const std::string& image, const st
   }
   Json services = Json::array();
   Json ports = Json::array();
-  if (port) ports.push_back({{"port", *port}, {"handlers", Json::array()}});
+  // Without a port the mediator port itself is published, so the machine is
+  // reachable at the app's private address and lists with a port.
+  ports.push_back({{"port", port.value_or(50051)}, {"handlers", Json::array()}});
   services.push_back({{"protocol", "tcp"}, {"internal_port", 50051}, {"ports", ports}});
   if (additional_internal_port) {
     services.push_back({{"protocol", "tcp"}, {"internal_port", *additional_internal_port}, {"ports", Json::array()}});
   }
-  Json config = {{"image", image}, {"init", {{"cmd", cmd}}}, {"env", env}, {"metadata", metadata}, {"services", services}};
+  Json config = {{"image", image}};
+  // An empty command leaves the image's own command in place.
+  if (std::any_of(cmd.begin(), cmd.end(), [](const std::string& c) { return !c.empty(); })) {
+    config["init"] = {{"cmd", cmd}};
+  }
+  config["env"] = env;
+  config["metadata"] = metadata;
+  config["services"] = services;
   Json body = {{"name", name}, {"config", config}};
   for (auto it = extra_config.begin(); it != extra_config.end(); ++it) body[it.key()] = it.value();
   return request("POST", "/v1/apps/" + util::url_encode(app) + "/machines", body);

@@ -76,6 +76,14 @@ MachinesOrchestrator::MachinesOrchestrator(std::shared_ptr<API> api, std::string
       sleep_([](std::chrono::seconds s) { std::this_thread::sleep_for(s); }),
       logger_(util::get_logger("orchestrate.adapter.machines_orchestrator", __FILE__)) {}
 
+MachinesOrchestrator::MachinesOrchestrator(const std::string& api_token, std::string dns_server, std::string image,
+                                           std::optional<std::string> app_name, std::optional<std::string> serial,
+                                           std::optional<bool> use_private_address, std::optional<std::string> region,
+                                           MachinesSettings settings)
+    : MachinesOrchestrator(std::make_shared<API>(api_token, settings.api_base_url), std::move(dns_server),
+                           std::move(image), std::move(app_name), std::move(serial), use_private_address,
+                           std::move(region), settings) {}
+
 Json MachinesOrchestrator::_call_api_with_retry(const std::function<Json()>& call) {
   constexpr int kAttempts = 5;
   Json result;
@@ -155,7 +163,7 @@ std::string MachinesOrchestrator::create(const std::string& cmd, const std::stri
           << "\n\nCreate machine with these details (y/n): " << std::flush;
     std::string answer;
     if (!std::getline(*in_, answer) || answer != "y") {
-      *out_ << "\naborting ...\n" << std::endl;
+      print("\naborting ...\n");
       throw util::ExitRequest{1};
     }
   }
@@ -185,20 +193,28 @@ void MachinesOrchestrator::stop(const std::string& id) {
 void MachinesOrchestrator::destroy(const std::string& id, bool force) {
   if (!force) {
     Json stop_rsp = _call_api_with_retry([&] { return api_->stop(app(), id); });
-    *out_ << "stop_rsp [" << id << "]: " << redact_env(stop_rsp).dump() << std::endl;
+    print("stop_rsp [" + id + "]: " + redact_env(stop_rsp).dump());
     Json machine = api_->get(app(), id);
+    if (is_error_response(machine)) {
+      throw util::GeneralError("machine " + id + " could not be read: " + text(machine["error"]));
+    }
     Json wait_rsp = api_->wait(app(), id, text(at(machine, "instance_id", "machine " + id)),
                                FLY_STATUS.at(ContainerState::STOPPED));
-    *out_ << "wait_rsp [" << id << "]: " << redact_env(wait_rsp).dump() << std::endl;
+    print("wait_rsp [" + id + "]: " + redact_env(wait_rsp).dump());
   }
   Json destroy_rsp = _call_api_with_retry([&] { return api_->destroy(app(), id, force, region_); });
-  *out_ << "destroy_rsp [" << id << "]: " << redact_env(destroy_rsp).dump() << std::endl;
+  print("destroy_rsp [" + id + "]: " + redact_env(destroy_rsp).dump());
+}
+
+void MachinesOrchestrator::print(const std::string& text) {
+  std::lock_guard lock(out_mu_);
+  *out_ << text << '\n' << std::flush;
 }
 
 std::optional<std::string> MachinesOrchestrator::mediator_address(const std::string& meter_id, const std::string&) {
   auto containers = list(std::make_pair(std::string("meter_id"), meter_id), std::nullopt);
   if (containers.empty()) {
-    *out_ << "no match for meters with id " << meter_id << std::endl;
+    print("no match for meters with id " + meter_id);
     return std::nullopt;
   }
   return get_app_address(containers.front());
@@ -217,7 +233,7 @@ std::string MachinesOrchestrator::get_public_address() {
     return resolve_first(app() + settings_.public_domain, settings_.public_dns_server, RecordType::A) + ":" +
            std::to_string(settings_.mediator_port);
   } catch (const std::exception& e) {
-    *out_ << "\nFailed to resolve address [" << e.what() << "]\n" << std::endl;
+    print("\nFailed to resolve address [" + std::string(e.what()) + "]\n");
     throw util::ExitRequest{11};
   }
 }
@@ -226,8 +242,8 @@ std::string MachinesOrchestrator::get_private_flycast_ip() {
   try {
     return resolve_first(app() + settings_.private_domain, dns_server_, RecordType::AAAA);
   } catch (const std::exception& e) {
-    *out_ << "\nFailed to resolve flycast address [" << e.what() << "]\n" << std::endl;
-    *out_ << "Has Wireguard been started??\n" << std::endl;
+    print("\nFailed to resolve flycast address [" + std::string(e.what()) + "]\n");
+    print("Has Wireguard been started??\n");
     throw util::ExitRequest{10};
   }
 }

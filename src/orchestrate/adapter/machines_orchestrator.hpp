@@ -10,6 +10,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -31,7 +32,10 @@ std::function<bool(const nlohmann::ordered_json&)> metadata_filter_fn(const std:
 // The response with the values of the machine's environment entries hidden.
 nlohmann::ordered_json redact_env(nlohmann::ordered_json response);
 
+// Deployment values of the platform (the factory reads them from the
+// environment; the defaults are the public platform's).
 struct MachinesSettings {
+  std::string api_base_url = FLY_API_HOSTNAME_DEFAULT;
   std::string private_domain = ".flycast";
   std::string public_domain = ".fly.dev";
   std::string public_dns_server = "8.8.8.8";
@@ -42,6 +46,12 @@ class MachinesOrchestrator : public OrchestratorCore {
  public:
   using Sleep = std::function<void(std::chrono::seconds)>;
 
+  // The platform client is API(api_token, settings.api_base_url).
+  MachinesOrchestrator(const std::string& api_token, std::string dns_server, std::string image,
+                       std::optional<std::string> app_name = std::nullopt, std::optional<std::string> serial = std::nullopt,
+                       std::optional<bool> use_private_address = std::nullopt,
+                       std::optional<std::string> region = std::nullopt, MachinesSettings settings = {});
+  // The same over a given platform client.
   MachinesOrchestrator(std::shared_ptr<API> api, std::string dns_server, std::string image,
                        std::optional<std::string> app_name = std::nullopt, std::optional<std::string> serial = std::nullopt,
                        std::optional<bool> use_private_address = std::nullopt,
@@ -74,11 +84,15 @@ class MachinesOrchestrator : public OrchestratorCore {
   std::string get_private_flycast_ip();
 
   const std::string& region() const { return region_; }
+  const std::string& image() const { return image_; }
   const std::optional<std::string>& fly_app() const { return fly_app_; }
   bool use_private_address() const { return use_private_address_; }
 
  private:
   std::string app() const { return fly_app_.value_or(""); }
+  // Writes `text` and a line break to the console stream in one piece;
+  // workers of a pool print at the same time.
+  void print(const std::string& text);
 
   std::shared_ptr<API> api_;
   std::string dns_server_;
@@ -90,6 +104,7 @@ class MachinesOrchestrator : public OrchestratorCore {
   MachinesSettings settings_;
   std::istream* in_ = &std::cin;
   std::ostream* out_ = &std::cout;
+  std::mutex out_mu_;
   Sleep sleep_;
   util::Logger logger_;
 };
