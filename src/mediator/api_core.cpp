@@ -19,45 +19,63 @@ const util::Logger& logger() {
   return log;
 }
 
+// One CSV field: quoted when it holds a separator, quote or line break.
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string csv_text(const PolyphaseSeriesResult& r, bool include_statuses) {
+  std::string out = "timestamp";
+  for (const auto& c : r.channels) out += "," + csv_field(c);
+  if (include_statuses) out += ",status";
+  out += "\n";
+  for (const auto& iv : r.intervals) {
+    out += csv_field(iv.timestamp);
+    for (double v : iv.values) out += fmt::format(",{}", v);
+    if (include_statuses) out += fmt::format(",{}", iv.status);
+    out += "\n";
+  }
+  return out;
+}
+
 // Writes beside the target and renames into place, so readers never see a
-// half-written file and a failure leaves nothing behind.
-void write_csv_atomically(const std::string& target, const PolyphaseSeriesResult& r, bool include_statuses) {
+// half-written file and a failure leaves the target as it was.
+void write_file_atomically(const std::string& target, const std::string& text) {
   namespace fs = std::filesystem;
   fs::path path(target);
+  if (path.filename().empty()) throw util::ValueError("polyphase_series: csv must name a file, got '" + target + "'");
   std::random_device rd;
-  fs::path tmp = path.parent_path() / fmt::format(".{}.tmp-{:x}", path.filename().string(), rd());
+  fs::path tmp = path.parent_path() / fmt::format(".{}.tmp-{:08x}", path.filename().string(), rd());
+  std::error_code ec;
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) throw util::GeneralError("cannot write " + tmp.string());
-    out << "timestamp";
-    for (const auto& c : r.channels) out << "," << c;
-    if (include_statuses) out << ",status";
-    out << "\n";
-    for (const auto& iv : r.intervals) {
-      out << iv.timestamp;
-      for (double v : iv.values) out << "," << fmt::format("{}", v);
-      if (include_statuses) out << "," << iv.status;
-      out << "\n";
-    }
+    if (!out) throw util::GeneralError("cannot write the CSV file " + target + ": cannot create " + tmp.string());
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
     if (!out) {
-      std::error_code ec;
+      out.close();
       fs::remove(tmp, ec);
-      throw util::GeneralError("cannot write " + tmp.string());
+      throw util::GeneralError("cannot write the CSV file " + target);
     }
   }
-  std::error_code ec;
   fs::rename(tmp, path, ec);
   if (ec) {
-    fs::remove(tmp, ec);
-    throw util::GeneralError("cannot move the CSV file into place at " + target);
+    std::error_code ignored;
+    fs::remove(tmp, ignored);
+    throw util::GeneralError("cannot move the CSV file into place at " + target + ": " + ec.message());
   }
 }
 
 }  // namespace
 
-VantorMediatorAPI::VantorMediatorAPI(const std::string& mediator_address, std::optional<util::Level>)
-    : address_(mediator_address), channel_(std::make_unique<detail::Channel>(mediator_address)) {}
+VantorMediatorAPI::VantorMediatorAPI(const std::string& mediator_address, std::optional<util::Level> logging_level)
+    : address_(mediator_address), channel_(std::make_unique<detail::Channel>(mediator_address, logging_level)) {}
 VantorMediatorAPI::~VantorMediatorAPI() = default;
 VantorMediatorAPI::VantorMediatorAPI(VantorMediatorAPI&&) noexcept = default;
 VantorMediatorAPI& VantorMediatorAPI::operator=(VantorMediatorAPI&&) noexcept = default;
@@ -68,7 +86,7 @@ ElementTotals read_element(detail::Channel& ch, const std::string& serial, const
   req.set_serial(serial);
   req.set_element(element);
   v1::ElementTotals rep;
-  detail::call(op, serial, [&](grpc::ClientContext& ctx) { return ch.mediator->ReadElement(&ctx, req, &rep); });
+  ch.call(op, serial, [&](grpc::ClientContext& ctx) { return ch.mediator->ReadElement(&ctx, req, &rep); });
   return {rep.import_active(), rep.export_active()};
 }
 }  // namespace
@@ -87,7 +105,7 @@ ThreePhaseTotals VantorMediatorAPI::three_phase_read(const std::string& serial,
   req.set_serial(serial);
   if (hardware) req.set_hardware(*hardware);
   v1::ThreePhaseTotals rep;
-  detail::call("three_phase_read", serial,
+  channel_->call("three_phase_read", serial,
                [&](grpc::ClientContext& ctx) { return channel_->mediator->ThreePhaseRead(&ctx, req, &rep); });
   return {rep.active_import(), rep.active_export()};
 }
@@ -96,7 +114,7 @@ std::optional<std::string> VantorMediatorAPI::hardware(const std::string& serial
   v1::SerialRequest req;
   req.set_serial(serial);
   v1::TextReply rep;
-  detail::call("hardware", serial, [&](grpc::ClientContext& ctx) { return channel_->mediator->Hardware(&ctx, req, &rep); });
+  channel_->call("hardware", serial, [&](grpc::ClientContext& ctx) { return channel_->mediator->Hardware(&ctx, req, &rep); });
   if (!rep.has_value()) return std::nullopt;
   return rep.value();
 }
@@ -105,7 +123,7 @@ std::optional<std::string> VantorMediatorAPI::firmware_version(const std::string
   v1::SerialRequest req;
   req.set_serial(serial);
   v1::TextReply rep;
-  detail::call("firmware_version", serial,
+  channel_->call("firmware_version", serial,
                [&](grpc::ClientContext& ctx) { return channel_->mediator->FirmwareVersion(&ctx, req, &rep); });
   if (!rep.has_value()) return std::nullopt;
   return rep.value();
@@ -115,7 +133,7 @@ bool VantorMediatorAPI::prepay_enabled(const std::string& serial) {
   v1::SerialRequest req;
   req.set_serial(serial);
   v1::FlagReply rep;
-  detail::call("prepay_enabled", serial,
+  channel_->call("prepay_enabled", serial,
                [&](grpc::ClientContext& ctx) { return channel_->mediator->PrepayEnabled(&ctx, req, &rep); });
   return rep.enabled();
 }
@@ -124,7 +142,7 @@ nlohmann::ordered_json VantorMediatorAPI::tariffs_active_read(const std::string&
   v1::SerialRequest req;
   req.set_serial(serial);
   v1::JsonReply rep;
-  detail::call("tariffs_active_read", serial,
+  channel_->call("tariffs_active_read", serial,
                [&](grpc::ClientContext& ctx) { return channel_->mediator->TariffsActiveRead(&ctx, req, &rep); });
   auto parsed = nlohmann::ordered_json::parse(rep.json(), nullptr, false);
   if (parsed.is_discarded()) {
@@ -141,7 +159,7 @@ EventLogPage VantorMediatorAPI::event_log(const std::string& serial, int log_idx
   req.set_serial(serial);
   req.set_log_idx(log_idx);
   v1::EventLogReply rep;
-  detail::call("event_log", serial, [&](grpc::ClientContext& ctx) { return channel_->mediator->EventLog(&ctx, req, &rep); });
+  channel_->call("event_log", serial, [&](grpc::ClientContext& ctx) { return channel_->mediator->EventLog(&ctx, req, &rep); });
   EventLogPage page;
   page.events.reserve(static_cast<std::size_t>(rep.events_size()));
   for (const auto& e : rep.events()) page.events.push_back({e.timestamp(), e.event_id(), e.event_set()});
@@ -152,29 +170,33 @@ void VantorMediatorAPI::clock_time_write(const std::string& serial) {
   v1::SerialRequest req;
   req.set_serial(serial);
   v1::Empty rep;
-  detail::call("clock_time_write", serial,
+  channel_->call("clock_time_write", serial,
                [&](grpc::ClientContext& ctx) { return channel_->mediator->ClockTimeWrite(&ctx, req, &rep); });
 }
 
 PolyphaseSeriesResult VantorMediatorAPI::polyphase_series(const std::string& serial, const PolyphaseSeriesRequest& request) {
+  if (std::filesystem::path(request.csv).filename().empty()) {
+    throw util::ValueError("polyphase_series: csv must name a file, got '" + request.csv + "'");
+  }
   v1::PolyphaseRequest req;
   req.set_serial(serial);
   req.set_day(request.day);
   if (request.start_time) req.set_start_time(*request.start_time);
   if (request.end_time) req.set_end_time(*request.end_time);
   v1::PolyphaseReply rep;
-  detail::call("polyphase_series", serial,
+  channel_->call("polyphase_series", serial,
                [&](grpc::ClientContext& ctx) { return channel_->mediator->PolyphaseSeries(&ctx, req, &rep); });
   PolyphaseSeriesResult result;
   for (const auto& c : rep.channels()) result.channels.push_back(c);
   for (const auto& iv : rep.intervals()) {
     if (static_cast<std::size_t>(iv.values_size()) != result.channels.size()) {
-      throw MediatorClientException("DATA_LOSS", "polyphase_series for meter " + serial +
-                                                     ": an interval does not match the channel count");
+      throw MediatorClientException(
+          "DATA_LOSS", fmt::format("polyphase_series for meter {}: the interval at {} has {} values for {} channels",
+                                   serial, iv.timestamp(), iv.values_size(), result.channels.size()));
     }
     result.intervals.push_back({iv.timestamp(), {iv.values().begin(), iv.values().end()}, iv.status()});
   }
-  write_csv_atomically(request.csv, result, request.include_statuses);
+  write_file_atomically(request.csv, csv_text(result, request.include_statuses));
   logger().debug("polyphase_series written", {{"serial", serial}, {"csv", request.csv},
                                               {"intervals", result.intervals.size()}});
   return result;

@@ -62,6 +62,10 @@ struct Channel;  // the gRPC channel and stubs
 
 class VantorMediatorAPI {
  public:
+  // `mediator_address` is "host:port" (util::ValueError otherwise); the
+  // channel connects lazily, so an unreachable mediator shows on the first
+  // call as "UNAVAILABLE". With `logging_level` above debug the client's
+  // per-call debug lines are left out. TLS settings: see channel.hpp.
   explicit VantorMediatorAPI(const std::string& mediator_address,
                              std::optional<util::Level> logging_level = std::nullopt);
   ~VantorMediatorAPI();
@@ -77,13 +81,18 @@ class VantorMediatorAPI {
   // The firmware version; none when the meter reports none.
   std::optional<std::string> firmware_version(const std::string& serial);
   bool prepay_enabled(const std::string& serial);
+  // The active tariffs as the mediator sends them (any JSON value); an answer
+  // that is not JSON raises MediatorClientException "DATA_LOSS".
   nlohmann::ordered_json tariffs_active_read(const std::string& serial);
-  // One page of the event log, newest page at index 0 (0 to 9).
+  // One page of up to 10 events, newest first; page 0 holds the newest.
+  // An index outside 0 to 9 is a util::ValueError, raised before any call.
   EventLogPage event_log(const std::string& serial, int log_idx);
   void clock_time_write(const std::string& serial);
-  // Fetches the profile and writes request.csv (header, one row per interval;
-  // status columns only with include_statuses). Written beside the target
-  // and renamed into place: a failed call never leaves a partial file.
+  // Fetches the profile and writes request.csv: a header ("timestamp", the
+  // channel names, "status" only with include_statuses), then one row per
+  // interval. Written beside the target and renamed into place: a failed
+  // call leaves the target as it was. An interval whose value count differs
+  // from the channel count raises MediatorClientException "DATA_LOSS".
   PolyphaseSeriesResult polyphase_series(const std::string& serial, const PolyphaseSeriesRequest& request);
 
   const std::string& mediator_address() const { return address_; }

@@ -6,10 +6,15 @@
 //                [--tls-cert PEM --tls-key PEM [--tls-client-ca PEM]]
 //
 // Meters not in the fleet file answer with values derived from their serial.
-// A journal, when asked for, gets one JSON line per call.
+// A journal, when asked for, gets one JSON line per call. TLS also comes
+// from MEDIATOR_SERVER_CERT / MEDIATOR_SERVER_KEY (+ MEDIATOR_CA_CERT for
+// client certificates) when no --tls option is given.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <functional>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -21,13 +26,16 @@
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/resource_quota.h>
 #include <nlohmann/json.hpp>
 
+#include "mediator/channel.hpp"
 #include "mediator/proto/mediator.grpc.pb.h"
 #include "util/logging.hpp"
 #include "util/program.hpp"
+#include "util/settings.hpp"
 #include "vantor/codec/epoch.hpp"
 
 namespace v1 = meterops::mediator::v1;
@@ -69,23 +77,138 @@ const std::map<std::string, grpc::StatusCode> kStatusCodes = {
     {"UNAUTHENTICATED", grpc::UNAUTHENTICATED},
 };
 
+const std::vector<std::string> kOperations = {
+    "read_element_a", "read_element_b",  "three_phase_read", "hardware",          "firmware_version",
+    "prepay_enabled", "tariffs_active_read", "event_log",    "clock_time_write",  "polyphase_series",
+    "prepay_enabled_write", "prepay_balance", "token_push"};
+
+bool is_whole(const Json& v, long long lo, long long hi) {
+  if (!v.is_number_integer()) return false;
+  long long n = v.get<long long>();
+  return n >= lo && n <= hi;
+}
+
+// An error text for a bad value, empty when the value is fine.
+using Check = std::function<std::string(const Json&)>;
+
+Check text_or_null() {
+  return [](const Json& v) { return v.is_string() || v.is_null() ? "" : "must be text or null"; };
+}
+Check flag() {
+  return [](const Json& v) { return v.is_boolean() ? "" : "must be true or false"; };
+}
+Check number() {
+  return [](const Json& v) { return v.is_number() ? "" : "must be a number"; };
+}
+Check whole(long long lo, long long hi) {
+  return [=](const Json& v) {
+    return is_whole(v, lo, hi) ? std::string() : fmt::format("must be a whole number from {} to {}", lo, hi);
+  };
+}
+Check anything() {
+  return [](const Json&) { return std::string(); };
+}
+// An object of numbers with only the given keys.
+Check totals(std::vector<std::string> keys) {
+  return [=](const Json& v) -> std::string {
+    if (!v.is_object()) return "must be an object";
+    for (auto it = v.begin(); it != v.end(); ++it) {
+      if (std::find(keys.begin(), keys.end(), it.key()) == keys.end()) {
+        return fmt::format("has unknown field \"{}\" (known: {})", it.key(), fmt::join(keys, ", "));
+      }
+      if (!it.value().is_number()) return fmt::format("\"{}\" must be a number", it.key());
+    }
+    return "";
+  };
+}
+Check events() {
+  return [](const Json& v) -> std::string {
+    if (!v.is_array()) return "must be a list of events";
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      const Json& e = v[i];
+      if (!e.is_object()) return fmt::format("event {} must be an object", i);
+      if (!is_whole(e.value("timestamp", Json()), 0, 0xFFFFFFFFLL)) {
+        return fmt::format("event {}: \"timestamp\" must be meter epoch seconds (0 to 4294967295)", i);
+      }
+      for (const char* k : {"event_id", "event_set"}) {
+        if (e.contains(k) && !is_whole(e[k], INT32_MIN, INT32_MAX)) {
+          return fmt::format("event {}: \"{}\" must be a whole number", i, k);
+        }
+      }
+    }
+    return "";
+  };
+}
+Check failure() {
+  return [](const Json& v) -> std::string {
+    if (!v.is_object()) return "must be an object with \"status\" and optional \"operation\"";
+    if (!v.value("status", Json()).is_string() || !kStatusCodes.count(v["status"].get<std::string>())) {
+      return "\"status\" must name a gRPC status such as \"UNAVAILABLE\" (OK is not a failure)";
+    }
+    if (v.contains("operation")) {
+      const Json& op = v["operation"];
+      if (!op.is_string() ||
+          (op != "*" && std::find(kOperations.begin(), kOperations.end(), op.get<std::string>()) == kOperations.end())) {
+        return "\"operation\" must be \"*\" or one of: " + fmt::format("{}", fmt::join(kOperations, ", "));
+      }
+    }
+    return "";
+  };
+}
+
+// Every field a meter may have in the fleet file, with its check.
+const std::vector<std::pair<std::string, Check>>& meter_fields() {
+  static const std::vector<std::pair<std::string, Check>> fields = {
+      {"hardware", text_or_null()},
+      {"firmware_version", text_or_null()},
+      {"prepay_enabled", flag()},
+      {"element_a", totals({"import_active", "export_active"})},
+      {"element_b", totals({"import_active", "export_active"})},
+      {"three_phase", totals({"active_import", "active_export"})},
+      {"tariffs_active", anything()},
+      {"events", events()},
+      {"balance", number()},
+      {"delay_ms", whole(0, 600000)},
+      {"polyphase_intervals", whole(0, 10000)},
+      {"fail", failure()},
+  };
+  return fields;
+}
+
+// Refuses anything the simulator could not serve, naming the meter and field.
+void check_fleet(const Json& doc) {
+  if (!doc.is_object()) throw meterops::util::ValueError("fleet file: must be a JSON object with \"meters\"");
+  for (auto it = doc.begin(); it != doc.end(); ++it) {
+    if (it.key() != "meters") throw meterops::util::ValueError("fleet file: unknown field \"" + it.key() + "\"");
+  }
+  if (!doc.contains("meters")) return;
+  const Json& meters = doc["meters"];
+  if (!meters.is_object()) throw meterops::util::ValueError("fleet file: \"meters\" must be an object of serial -> meter");
+  for (auto m = meters.begin(); m != meters.end(); ++m) {
+    if (!m.value().is_object()) throw meterops::util::ValueError("fleet file: meter " + m.key() + " must be an object");
+    for (auto f = m.value().begin(); f != m.value().end(); ++f) {
+      const auto& fields = meter_fields();
+      auto known = std::find_if(fields.begin(), fields.end(), [&](const auto& p) { return p.first == f.key(); });
+      if (known == fields.end()) {
+        std::vector<std::string> names;
+        for (const auto& p : fields) names.push_back(p.first);
+        throw meterops::util::ValueError(fmt::format("fleet file: meter {}: unknown field \"{}\" (known: {})", m.key(),
+                                                     f.key(), fmt::join(names, ", ")));
+      }
+      std::string problem = known->second(f.value());
+      if (!problem.empty()) {
+        throw meterops::util::ValueError("fleet file: meter " + m.key() + ": \"" + f.key() + "\" " + problem);
+      }
+    }
+  }
+}
+
 // The simulated fleet: configured meters, defaults for the rest, and the
 // state that writes change.
 class Fleet {
  public:
-  Fleet(Json meters, int delay_ms, std::ostream* journal) : meters_(std::move(meters)), delay_ms_(delay_ms), journal_(journal) {
-    if (!meters_.is_object()) throw meterops::util::ValueError("fleet file: \"meters\" must be an object");
-    for (auto it = meters_.begin(); it != meters_.end(); ++it) {
-      if (!it.value().is_object()) throw meterops::util::ValueError("fleet file: meter " + it.key() + " must be an object");
-      if (it->contains("fail")) {
-        const auto& f = (*it)["fail"];
-        if (!f.is_object() || !f.value("status", Json()).is_string() ||
-            !kStatusCodes.count(f["status"].get<std::string>())) {
-          throw meterops::util::ValueError("fleet file: meter " + it.key() + ": fail needs a known gRPC \"status\"");
-        }
-      }
-    }
-  }
+  // `meters` has passed check_fleet.
+  Fleet(Json meters, int delay_ms, std::ostream* journal) : meters_(std::move(meters)), delay_ms_(delay_ms), journal_(journal) {}
 
   const Json& meter(const std::string& serial) const {
     static const Json empty = Json::object();
@@ -114,13 +237,20 @@ class Fleet {
                  {"start_ns", std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count()},
                  {"end_ns", std::chrono::duration_cast<std::chrono::nanoseconds>(end.time_since_epoch()).count()},
                  {"ok", status.ok()}};
+    if (!status.ok()) line["status"] = meterops::mediator::status_code_name(status.error_code());
     for (auto it = args.begin(); it != args.end(); ++it) line[it.key()] = it.value();
     if (journal_) {
       std::lock_guard lock(journal_mu_);
       *journal_ << line.dump() << "\n";
       journal_->flush();
     }
-    logger().info("call", {{"op", op}, {"serial", serial}, {"ok", status.ok()}});
+    // Tokens are credit: they stay out of the log (the journal is a test file).
+    meterops::util::Fields fields = {{"op", op}, {"serial", serial}};
+    for (auto it = args.begin(); it != args.end(); ++it) {
+      if (it.key() != "token") fields[it.key()] = it.value();
+    }
+    fields["status"] = line.value("status", "OK");
+    logger().info("call", fields);
     return status;
   }
 
@@ -168,8 +298,6 @@ class Fleet {
   std::mutex state_mu_;
   std::map<std::string, bool> prepay_;
 };
-
-grpc::Status bad_reply(const std::string& what) { return grpc::Status(grpc::INTERNAL, what); }
 
 class MediatorService final : public v1::Mediator::Service {
  public:
@@ -233,7 +361,6 @@ class MediatorService final : public v1::Mediator::Service {
       std::size_t first = static_cast<std::size_t>(req->log_idx()) * 10;
       for (std::size_t i = first; i < events.size() && i < first + 10; ++i) {
         const auto& e = events[i];
-        if (!e.is_object() || !e.value("timestamp", Json()).is_number_unsigned()) return bad_reply("bad event in fleet file");
         auto* out = rep->add_events();
         out->set_timestamp(e["timestamp"].get<std::uint32_t>());
         out->set_event_id(e.value("event_id", 0));
@@ -246,21 +373,30 @@ class MediatorService final : public v1::Mediator::Service {
     return fleet_.handle("clock_time_write", req->serial(), Json::object(), [&](const Json&) { return grpc::Status::OK; });
   }
   grpc::Status PolyphaseSeries(grpc::ServerContext*, const v1::PolyphaseRequest* req, v1::PolyphaseReply* rep) override {
-    return fleet_.handle("polyphase_series", req->serial(), {{"day", req->day()}}, [&](const Json& m) {
-      meterops::vantor::codec::DateTime start;
+    Json args = {{"day", req->day()}};
+    if (req->has_start_time()) args["start_time"] = req->start_time();
+    if (req->has_end_time()) args["end_time"] = req->end_time();
+    return fleet_.handle("polyphase_series", req->serial(), args, [&](const Json& m) {
+      namespace codec = meterops::vantor::codec;
+      codec::DateTime start, from, to;
       try {
-        start = meterops::vantor::codec::parse_iso(req->day() + "T00:00:00Z");
-      } catch (const std::exception&) {
-        return grpc::Status(grpc::INVALID_ARGUMENT, "day must be YYYY-MM-DD");
+        start = codec::parse_iso(req->day().size() == 10 ? req->day() + "T00:00:00Z" : req->day());
+        start = std::chrono::floor<std::chrono::days>(start);
+        from = req->has_start_time() ? codec::parse_iso(req->start_time()) : start;
+        to = req->has_end_time() ? codec::parse_iso(req->end_time()) : start + std::chrono::days(1);
+      } catch (const std::exception& e) {
+        return grpc::Status(grpc::INVALID_ARGUMENT, std::string("day, start_time and end_time must be ISO 8601: ") + e.what());
       }
       int count = m.value("polyphase_intervals", 48);
       for (const char* c : {"active_import_l1", "active_import_l2", "active_import_l3"}) rep->add_channels(c);
       std::uint64_t h = fnv1a(req->serial() + req->day());
       for (int i = 0; i < count; ++i) {
+        auto t = start + std::chrono::minutes(30 * i);
+        if (t < from || t >= to) continue;
         auto* iv = rep->add_intervals();
-        iv->set_timestamp(meterops::vantor::codec::format_iso_utc(start + std::chrono::minutes(30 * i)));
+        iv->set_timestamp(codec::format_iso_utc(t));
         for (int c = 0; c < 3; ++c) iv->add_values(static_cast<double>((h >> c) % 1000 + static_cast<std::uint64_t>(i)) / 10.0);
-        iv->set_status(0);
+        iv->set_status(i % 7 == 6 ? 1 : 0);
       }
       return grpc::Status::OK;
     });
@@ -306,27 +442,71 @@ std::string read_file(const std::string& path, const char* what) {
   return ss.str();
 }
 
+struct TlsOptions {
+  std::string cert, key, client_ca;
+};
+
+// TLS from the options, else from MEDIATOR_SERVER_CERT / MEDIATOR_SERVER_KEY
+// (with MEDIATOR_CA_CERT requiring client certificates, as a mediator
+// container runs); plaintext when neither names a certificate.
+std::shared_ptr<grpc::ServerCredentials> server_credentials(const TlsOptions& o) {
+  using meterops::mediator::pem_setting;
+  using meterops::util::env_text;
+  std::string cert, key, client_ca;
+  if (!o.cert.empty() || !o.key.empty() || !o.client_ca.empty()) {
+    if (o.cert.empty() || o.key.empty()) throw meterops::util::UsageError("--tls-cert and --tls-key go together");
+    cert = pem_setting("--tls-cert", o.cert);
+    key = pem_setting("--tls-key", o.key);
+    if (!o.client_ca.empty()) client_ca = pem_setting("--tls-client-ca", o.client_ca);
+  } else {
+    auto c = env_text("MEDIATOR_SERVER_CERT"), k = env_text("MEDIATOR_SERVER_KEY");
+    if (!c && !k) return grpc::InsecureServerCredentials();
+    if (!c || !k) throw meterops::util::ValueError("MEDIATOR_SERVER_CERT and MEDIATOR_SERVER_KEY go together");
+    cert = pem_setting("MEDIATOR_SERVER_CERT", *c);
+    key = pem_setting("MEDIATOR_SERVER_KEY", *k);
+    if (auto ca = env_text("MEDIATOR_CA_CERT")) client_ca = pem_setting("MEDIATOR_CA_CERT", *ca);
+  }
+  grpc::SslServerCredentialsOptions opts(client_ca.empty() ? GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE
+                                                           : GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_AND_VERIFY);
+  opts.pem_key_cert_pairs.push_back({key, cert});
+  opts.pem_root_certs = client_ca;
+  logger().info("TLS on", {{"client_certificates", client_ca.empty() ? "not asked" : "required"}});
+  return grpc::SslServerCredentials(opts);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Signals are taken by a watcher thread so shutdown runs outside a handler;
+  // blocked before any thread starts (gRPC starts its own), so every thread
+  // inherits the mask.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
   CLI::App app{"Simulated mediator service for tests, demos and benchmarks."};
-  std::string listen = "127.0.0.1:50051", fleet_path, port_file, journal_path, tls_cert, tls_key, tls_client_ca;
+  std::string listen = "127.0.0.1:50051", fleet_path, port_file, journal_path;
+  TlsOptions tls;
   int delay_ms = 0;
   app.add_option("--listen", listen, "HOST:PORT to listen on (port 0 picks a free port)");
   app.add_option("--fleet", fleet_path, "JSON fleet file");
-  app.add_option("--delay-ms", delay_ms, "Delay before every answer, in milliseconds")->check(CLI::NonNegativeNumber);
+  app.add_option("--delay-ms", delay_ms, "Delay before every answer, in milliseconds")->check(CLI::Range(0, 600000));
   app.add_option("--port-file", port_file, "Write the bound port here once listening");
   app.add_option("--journal", journal_path, "Append one JSON line per call here");
-  app.add_option("--tls-cert", tls_cert, "Server certificate (PEM) for TLS");
-  app.add_option("--tls-key", tls_key, "Server key (PEM) for TLS");
-  app.add_option("--tls-client-ca", tls_client_ca, "Require client certificates signed by this CA (PEM)");
+  app.add_option("--tls-cert", tls.cert, "Server certificate (PEM file) for TLS");
+  app.add_option("--tls-key", tls.key, "Server key (PEM file) for TLS");
+  app.add_option("--tls-client-ca", tls.client_ca, "Require client certificates signed by this CA (PEM file)");
   return meterops::util::program_main(app, argc, argv, [&] {
     Json meters = Json::object();
     if (!fleet_path.empty()) {
       Json doc = Json::parse(read_file(fleet_path, "fleet file"), nullptr, false);
-      if (doc.is_discarded() || !doc.is_object()) throw meterops::util::ValueError("fleet file " + fleet_path + " is not a JSON object");
+      if (doc.is_discarded()) throw meterops::util::ValueError("fleet file " + fleet_path + " is not valid JSON");
+      check_fleet(doc);
       if (doc.contains("meters")) meters = doc["meters"];
     }
+    auto creds = server_credentials(tls);
     std::unique_ptr<std::ofstream> journal;
     if (!journal_path.empty()) {
       journal = std::make_unique<std::ofstream>(journal_path, std::ios::app);
@@ -336,25 +516,10 @@ int main(int argc, char** argv) {
     MediatorService mediator(fleet);
     PrepayService prepay(fleet);
 
-    std::shared_ptr<grpc::ServerCredentials> creds = grpc::InsecureServerCredentials();
-    if (!tls_cert.empty() || !tls_key.empty()) {
-      grpc::SslServerCredentialsOptions opts(tls_client_ca.empty()
-                                                 ? GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE
-                                                 : GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_AND_VERIFY);
-      opts.pem_key_cert_pairs.push_back({read_file(tls_key, "TLS key"), read_file(tls_cert, "TLS certificate")});
-      if (!tls_client_ca.empty()) opts.pem_root_certs = read_file(tls_client_ca, "client CA");
-      creds = grpc::SslServerCredentials(opts);
-    }
-
-    // Signals are taken by a watcher thread so shutdown runs outside a handler.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-
     grpc::ServerBuilder builder;
     int port = 0;
+    // A port already in use is an error, not a second server sharing it.
+    builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
     builder.AddListeningPort(listen, creds, &port);
     builder.RegisterService(&mediator);
     builder.RegisterService(&prepay);
@@ -368,7 +533,10 @@ int main(int argc, char** argv) {
     if (!port_file.empty()) {
       std::string tmp = port_file + ".tmp";
       std::ofstream(tmp) << port << "\n";
-      std::rename(tmp.c_str(), port_file.c_str());
+      if (std::rename(tmp.c_str(), port_file.c_str()) != 0) {
+        server->Shutdown();
+        throw meterops::util::GeneralError("cannot write the port file " + port_file);
+      }
     }
     std::thread watcher([&] {
       int sig = 0;
@@ -378,6 +546,7 @@ int main(int argc, char** argv) {
     });
     server->Wait();
     watcher.join();
+    logger().info("mediator_sim stopped");
     return 0;
   });
 }
