@@ -40,10 +40,12 @@ FakeMachines::FakeMachines() {
   });
   server_.Get(R"(/v1/apps/([^/]+)/machines/([^/]+)/wait)", [=, this](const httplib::Request& req, httplib::Response& res) {
     record(req);
+    if (take_failure("wait")) return error(res);
     res.set_content(R"({"ok":true})", "application/json");
   });
   server_.Get(R"(/v1/apps/([^/]+)/machines/([^/]+))", [=, this](const httplib::Request& req, httplib::Response& res) {
     record(req);
+    if (take_failure("get")) return error(res);
     std::lock_guard lock(mu_);
     for (const auto& m : machines_) {
       if (m["id"] == req.matches[2]) return res.set_content(m.dump(), "application/json");

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,7 +29,8 @@ class FakeMachines {
   void add_mediator(const std::string& id, const std::string& serial, const std::string& meter_id,
                     const std::string& state = "started");
   void add_machine(Json machine);
-  // The next `n` calls of `path_suffix` (e.g. "/start", "create", "list") answer 500 with an error map.
+  // The next `n` calls of `what` ("list", "create", "start", "stop", "get",
+  // "wait", "destroy") answer 500 with {"error": "injected failure"}.
   void fail_next(const std::string& what, int n);
   std::vector<Request> requests() const;
   Json machines() const;
