@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "jobs/job_frame.hpp"
+#include "jobs/util.hpp"
 #include "mediator/api_core.hpp"
 #include "orchestrate/adapter/factory.hpp"
 #include "util/errors.hpp"
@@ -43,7 +44,8 @@ ClockDriftRepairJob::ClockDriftRepairJob(ClockDriftSettings settings, std::optio
                            {{"FLOWS_ROLE_KEY"}, "Environment variable FLOWS_ROLE_KEY not set.", 3}});
   esco_ = std::move(esco);
   containers_ = containers ? std::move(containers) : orchestrate::get_instance(esco_, settings_.env);
-  flows_supabase_ = util::supa_client(*settings_.supabase_url, *settings_.supabase_key, *settings_.flows_role_key);
+  flows_supabase_ = util::supa_client(settings_.supabase_url.value(), settings_.supabase_key.value(),
+                                      settings_.flows_role_key.value());
 }
 
 void ClockDriftRepairJob::run() {
@@ -60,6 +62,10 @@ void ClockDriftRepairJob::run() {
     auto response = q.execute();
     log_.info("Raw database response", {{"data", response.data}});
     records = util::as_list(response);
+  } catch (const util::ConnectError& e) {
+    handle_supabase_faliure(log_, e);
+    log_.error("Failed to query meter_shadows", {{"error", util::describe_exception(e)}});
+    throw util::ExitRequest{1};
   } catch (const std::exception& e) {
     log_.error("Failed to query meter_shadows", {{"error", util::describe_exception(e)}});
     throw util::ExitRequest{1};
