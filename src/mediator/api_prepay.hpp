@@ -1,5 +1,9 @@
 // Client of the mediator service for prepayment operations of one meter.
-// Same construction, deadlines and errors as VantorMediatorAPI.
+// Same construction (address check, TLS settings, logging level), deadlines
+// and errors as VantorMediatorAPI.
+//
+//   mediator::VantorPrepayAPI p("127.0.0.1:50051");
+//   if (p.prepay_balance(serial) < minimum) ...
 #pragma once
 
 #include <memory>
@@ -23,10 +27,11 @@ class VantorPrepayAPI {
   VantorPrepayAPI(VantorPrepayAPI&&) noexcept;
   VantorPrepayAPI& operator=(VantorPrepayAPI&&) noexcept;
 
+  // Switches prepayment mode on or off; returns once the meter took it.
   void prepay_enabled_write(const std::string& serial, bool enabled);
   // The meter's current credit balance.
   double prepay_balance(const std::string& serial);
-  // Enters a top-up token into the meter.
+  // Enters a top-up token into the meter. The token is never logged.
   void token_push(const std::string& serial, const std::string& token);
 
   const std::string& mediator_address() const { return address_; }
