@@ -9,6 +9,7 @@
 #include "sync/payment_mode_syncer.hpp"
 #include "sync/tariff_state_syncer.hpp"
 #include "util/errors.hpp"
+#include "util/meters.hpp"
 
 namespace mt = meterops::testing;
 using namespace meterops;
@@ -129,13 +130,31 @@ TEST_F(Syncers, EventPagingRules) {
     }
     mt::MediatorSim sim(json{{"S1", {{"events", c.events}}}});
     mediator::VantorMediatorAPI api(sim.address());
+    util::LogCapture cap;
     sync::EventJournalSyncer s(client(), api, "single", "S1");
     s.sync();
     auto pages = sim.calls("event_log");
     EXPECT_EQ(pages.size(), c.pages);
     for (std::size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(pages[i]["log_idx"], i);
     EXPECT_EQ(db.query("SELECT count(*) AS n FROM meter_event_log")[0]["n"], c.gathered + (c.stored ? 1 : 0));
+    auto count = cap.find("unseen events count", util::Level::info);
+    ASSERT_EQ(count.size(), 1u);
+    EXPECT_EQ(count[0].fields["unseen_event_count"], c.gathered);
+    // Nothing unseen: no upsert at all.
+    EXPECT_EQ(cap.contains("supabase insert response"), c.gathered > 0);
   }
+}
+
+TEST_F(Syncers, EventLogFailureStoresNothingAndPropagates) {
+  mt::MediatorSim sim(json{{"S1", {{"events", events(15, 789000000)}, {"fail", {{"operation", "event_log"}, {"status", "DEADLINE_EXCEEDED"}}}}}});
+  mediator::VantorMediatorAPI api(sim.address());
+  try {
+    sync::EventJournalSyncer(client(), api, "single", "S1").sync();
+    ADD_FAILURE() << "no error";
+  } catch (const mediator::MediatorClientException& e) {
+    EXPECT_EQ(e.code_str(), "DEADLINE_EXCEEDED");
+  }
+  EXPECT_EQ(db.query("SELECT count(*) AS n FROM meter_event_log")[0]["n"], 0);
 }
 
 TEST_F(Syncers, EventIdZeroIsDroppedWithAWarningAndThreePhaseIsSkipped) {
@@ -166,5 +185,32 @@ TEST_F(Syncers, SyncStoresReadingsAndRegistryUpdates) {
   sync::TariffStateSyncer(client(), api, "single", "S1").sync();
   EXPECT_EQ(db.query("SELECT hardware FROM meter_registry WHERE id = 'single'")[0]["hardware"], "P1.cx");
   EXPECT_EQ(db.query("SELECT value FROM meter_readings WHERE meter_id = 'single'")[0]["value"].dump(), R"({"rate":2})");
+}
+
+TEST_F(Syncers, ReadingsKeepOnlyTheLatestValueAndNothingIsWrittenForNone) {
+  db.exec("INSERT INTO meter_readings (meter_id, metric, value, read_at) VALUES "
+          "('single', 'import_a', '0.5', '2020-01-01T00:00:00Z'), ('single', 'tariffs_active', '{\"old\":1}', '2020-01-01T00:00:00Z')");
+  mt::MediatorSim sim(json{{"S1", {{"element_a", {{"import_active", 11}, {"export_active", 12}}},
+                               {"element_b", {{"import_active", 13}, {"export_active", 14}}}}}});
+  mediator::VantorMediatorAPI api(sim.address());
+  sync::EnergyTotalsSyncer(client(), api, "single", "S1").sync();
+  auto rows = db.query("SELECT metric, value, read_at > now() - interval '1 minute' AS fresh FROM meter_readings "
+                       "WHERE meter_id = 'single' ORDER BY metric");
+  EXPECT_EQ(rows.dump(), R"([{"metric":"export_a","value":12.0,"fresh":true},{"metric":"export_b","value":14.0,"fresh":true},)"
+                         R"({"metric":"import_a","value":11.0,"fresh":true},{"metric":"import_b","value":13.0,"fresh":true},)"
+                         R"({"metric":"tariffs_active","value":{"old":1},"fresh":false}])");
+  // A syncer with nothing to report writes nothing.
+  sync::EnergyTotalsSyncer(client(), api, "blank", "SB").sync();
+  EXPECT_EQ(db.query("SELECT count(*) AS n FROM meter_readings WHERE meter_id <> 'single'")[0]["n"], 0);
+}
+
+TEST(Meters, ThreePhaseIsDecidedByTheModelFamily) {
+  const std::vector<std::pair<std::optional<std::string>, bool>> cases = {
+      {"P3.ax", true}, {"P3.cx", true}, {"P3", true},      {"P1.ax", false}, {"P1.cx", false},
+      {"P33.ax", false}, {"p3.ax", false}, {".P3", false}, {"", false},      {std::nullopt, false},
+  };
+  for (const auto& [hardware, three] : cases) {
+    EXPECT_EQ(util::is_three_phase(hardware), three) << hardware.value_or("(none)");
+  }
 }
 
