@@ -335,24 +335,36 @@ TEST(MachinesOrchestrator, FailedLookupsEndWithTenAndEleven) {
   EXPECT_TRUE(out.str().ends_with("]\n\n"));
 }
 
-// Clock drift repair shares one orchestrator among its pool's workers.
+// Clock drift repair shares one orchestrator among its pool's workers; the
+// public variant has every worker asking the name server at once.
 TEST(MachinesOrchestrator, ConcurrentAddressLookupsFromThePool) {
-  Rig r;
-  std::vector<std::string> meters;
-  for (int i = 0; i < 40; ++i) {
-    if (i % 4 != 3) r.fake.add_mediator("id" + std::to_string(i), "S" + std::to_string(i), "m" + std::to_string(i));
-    meters.push_back("m" + std::to_string(i));
+  mt::DnsServer dns({"mediators-acme.fly.test,127.0.0.7"});
+  MachinesSettings pub;
+  pub.public_domain = ".fly.test";
+  pub.public_dns_server = dns.server();
+  for (bool private_address : {true, false}) {
+    SCOPED_TRACE(private_address);
+    Rig r(private_address, pub);
+    std::vector<std::string> meters;
+    for (int i = 0; i < 40; ++i) {
+      if (i % 4 != 3) r.fake.add_mediator("id" + std::to_string(i), "S" + std::to_string(i), "m" + std::to_string(i));
+      meters.push_back("m" + std::to_string(i));
+    }
+    auto found = util::map_in_pool(5, meters, [&](const std::string& m) { return r.orch->mediator_address(m, "S"); });
+    int hits = 0;
+    for (const auto& f : found) {
+      if (!f) continue;
+      ++hits;
+      EXPECT_EQ(*f, private_address ? "mediators-acme.flycast:50051" : "127.0.0.7:50051");
+    }
+    EXPECT_EQ(hits, 30);
+    std::istringstream lines(r.out.str());
+    std::string line;
+    int misses = 0;
+    while (std::getline(lines, line)) {
+      EXPECT_EQ(line.rfind("no match for meters with id m", 0), 0u) << line;  // whole lines, never interleaved
+      ++misses;
+    }
+    EXPECT_EQ(misses, 10);
   }
-  auto found = util::map_in_pool(5, meters, [&](const std::string& m) { return r.orch->mediator_address(m, "S"); });
-  int hits = 0;
-  for (const auto& f : found) hits += f.has_value();
-  EXPECT_EQ(hits, 30);
-  std::istringstream lines(r.out.str());
-  std::string line;
-  int misses = 0;
-  while (std::getline(lines, line)) {
-    EXPECT_EQ(line.rfind("no match for meters with id m", 0), 0u) << line;  // whole lines, never interleaved
-    ++misses;
-  }
-  EXPECT_EQ(misses, 10);
 }
