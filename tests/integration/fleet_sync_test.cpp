@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/mediator_sim.hpp"
 #include "support/pg.hpp"
 #include "support/process.hpp"
@@ -39,7 +41,8 @@ mt::ProcessResult fleet_sync(const mt::TestDatabase& db, const mt::MediatorSim& 
                              std::map<std::string, std::optional<std::string>> env = {}) {
   mt::ProcessOptions o;
   o.env = {{"SUPABASE_URL", db.url()}, {"SUPABASE_ANON_KEY", "anon"}, {"FLOWS_ROLE_KEY", "role"},
-           {"MEDIATOR_SERVER", sim.address()}, {"MAX_PARALLEL_JOBS", std::nullopt}, {"LOG_FORMAT", std::nullopt}};
+           {"MEDIATOR_SERVER", sim.address()}, {"MAX_PARALLEL_JOBS", std::nullopt}, {"LOG_FORMAT", std::nullopt},
+           {"LOG_LEVEL", std::nullopt}, {"THREE_PHASE_FAMILIES", std::nullopt}};
   for (auto& [k, v] : env) o.env[k] = v;
   return mt::run_process(mt::bin_path("fleet_sync"), args, o);
 }
@@ -69,6 +72,9 @@ TEST(FleetSync, SettingsAndUsageErrors) {
       {{"--freq", "hourly"}, {{"MAX_PARALLEL_JOBS", "many"}}, 1, "MAX_PARALLEL_JOBS must be a whole number"},
       {{"--freq", "hourly", "--esco", "nobody"}, {}, 10, "no esco found for nobody"},
       {{"--freq", "hourly", "--esco", "%"}, {}, 10, "no esco found for %"},
+      {{"--freq", "hourly", "--esco", "Empt_"}, {}, 10, "no esco found for Empt_"},
+      {{"--freq", "hourly"}, {{"MAX_PARALLEL_JOBS", "0"}}, 1, "MAX_PARALLEL_JOBS"},
+      {{"--freq", "hourly", "--esco", "Empty", "extra"}, {}, 2, "usage:"},
       {{"--freq", "hourly", "--esco", "empty"}, {}, 11, "no meters record found"},
   };
   db.exec("INSERT INTO escos (id, code) VALUES ('e3', 'Empty')");
@@ -133,4 +139,40 @@ TEST(FleetSync, WithoutEscoTheWholeFleetRunsAndThePoolIsBounded) {
   EXPECT_EQ(sim.calls("hardware").size(), 12u);
   EXPECT_LE(sim.peak_concurrency(), 3);
   EXPECT_GE(sim.peak_concurrency(), 2);
+}
+
+TEST(FleetSync, UnsetPoolSizeRunsAtMostFifteenAtOnce) {
+  mt::TestDatabase db;
+  db.exec("INSERT INTO escos (id, code) VALUES ('e1', 'A')");
+  std::string meters = "INSERT INTO meter_registry (id, serial, esco, mode, ip_address, hardware) VALUES ";
+  for (int i = 0; i < 24; ++i) {
+    meters += (i ? "," : "") + std::string("('m") + std::to_string(i) + "', 'S" + std::to_string(i) +
+              "', 'e1', 'active', '10.0.0.1', 'P1.ax')";
+  }
+  db.exec(meters + "; INSERT INTO meter_metrics (name, run_frequency, enabled) VALUES ('ModelCodeSyncer', '12hourly', true)");
+  mt::MediatorSim sim(json::object(), 400);
+  auto r = fleet_sync(db, sim, {"--freq", "12hourly", "--esco", "a"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sim.calls("hardware").size(), 24u);
+  EXPECT_LE(sim.peak_concurrency(), 15);
+  EXPECT_GT(sim.peak_concurrency(), 3);
+}
+
+TEST(FleetSync, ThreePhaseFamiliesComeFromTheEnvironment) {
+  mt::TestDatabase db;
+  db.exec("INSERT INTO escos (id, code) VALUES ('e1', 'A');"
+          "INSERT INTO meter_registry (id, serial, esco, mode, ip_address, hardware) VALUES "
+          "('m1', 'S1', 'e1', 'active', '10.0.0.1', 'X9.ax'), ('m2', 'S2', 'e1', 'active', '10.0.0.2', 'P3.ax'),"
+          "('m3', 'S3', 'e1', 'active', '10.0.0.3', 'P1.ax');"
+          "INSERT INTO meter_metrics (name, run_frequency, enabled) VALUES ('EnergyTotalsSyncer', 'daily', true)");
+  mt::MediatorSim sim;
+  auto r = fleet_sync(db, sim, {"--freq", "daily", "--esco", "A"}, {{"THREE_PHASE_FAMILIES", "P3, X9"}});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> three;
+  for (const auto& c : sim.calls("three_phase_read")) three.push_back(c["serial"]);
+  std::sort(three.begin(), three.end());
+  EXPECT_EQ(three, (std::vector<std::string>{"S1", "S2"}));
+  ASSERT_EQ(sim.calls("read_element_a").size(), 1u);
+  EXPECT_EQ(sim.calls("read_element_a")[0]["serial"], "S3");
+  EXPECT_EQ(db.query("SELECT count(*) AS n FROM meter_readings")[0]["n"], 2 + 2 + 4);
 }
