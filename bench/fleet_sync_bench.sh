@@ -33,8 +33,9 @@ sim_pid=$!
 for _ in $(seq 1 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 
 stat() { psql -At "$url" -c "SELECT xact_commit + xact_rollback FROM pg_stat_database WHERE datname = 'bench'"; }
-conns() { psql -At "$url" -c "SELECT count(*) FROM pg_stat_activity WHERE datname = 'bench' AND application_name = 'meterops'"; }
+sessions() { psql -At "$url" -c "SELECT sessions FROM pg_stat_database WHERE datname = 'bench'"; }
 before=$(stat)
+sessions_before=$(sessions)
 start=$(date +%s.%N)
 SUPABASE_URL="$url" SUPABASE_ANON_KEY=b FLOWS_ROLE_KEY=b MEDIATOR_SERVER="127.0.0.1:$(cat "$work/port")" \
 MAX_PARALLEL_JOBS=$pool LOG_LEVEL=warning \
@@ -42,6 +43,7 @@ MAX_PARALLEL_JOBS=$pool LOG_LEVEL=warning \
 end=$(date +%s.%N)
 sleep 1  # statistics are flushed asynchronously
 after=$(stat)
+sessions_after=$(sessions)
 calls=$(wc -l < "$work/journal")
 wall=$(echo "$end - $start" | bc)
 ideal=$(echo "scale=2; $calls * $delay / 1000 / $pool" | bc)
@@ -50,5 +52,7 @@ echo "mediator calls:          $calls ($(echo "scale=2; $calls / $meters" | bc) 
 echo "wall time:               ${wall} s"
 echo "ideal (calls x delay / pool): ${ideal} s  -> ratio $(echo "scale=3; $wall / $ideal" | bc)"
 echo "peak memory (max RSS):   $(grep 'Maximum resident' "$work/time" | awk '{print $NF}') KiB"
-echo "database round trips:    $((after - before)) ($(echo "scale=2; ($after - $before) / $meters" | bc) per meter)"
+trips=$((after - before - 2))  # less the two statistics queries between the readings
+echo "database round trips:    $trips ($(echo "scale=2; $trips / $meters" | bc) per meter)"
+echo "connections opened:      $((sessions_after - sessions_before - 2)) (the script's own psql sessions left out)"
 echo "failures logged:         $(grep -c 'failure occur' "$work/log" || true)"
