@@ -98,3 +98,12 @@ TEST(MachinesApi, TransportFailureRaisesWithoutTheToken) {
     EXPECT_NE(std::string(e.what()).find("/v1/apps/app/machines"), std::string::npos);
   }
 }
+
+TEST(MachinesApi, TokenWithALineBreakIsRefused) {
+  try {
+    API api("secret\r\nX-Other: 1", "http://127.0.0.1:1");
+    FAIL() << "accepted";
+  } catch (const util::ValueError& e) {
+    EXPECT_EQ(std::string(e.what()).find("secret"), std::string::npos);
+  }
+}

@@ -50,38 +50,39 @@ CURL* thread_handle() {
 
 API::API(std::string api_token, std::string base_url) : token_(std::move(api_token)), base_(std::move(base_url)) {
   while (!base_.empty() && base_.back() == '/') base_.pop_back();
+  // A line break would end the header early and smuggle in another one.
+  if (token_.find_first_of("\r\n") != std::string::npos) {
+    throw util::ValueError("the machines platform token holds a line break");
+  }
 }
 
 API::Json API::request(const std::string& method, const std::string& path, const std::optional<Json>& body) const {
-  struct Handle {
-    CURL* p;
-    CURL* get() const { return p; }
-  } h{thread_handle()};
+  CURL* h = thread_handle();
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, ("Authorization: Bearer " + token_).c_str());
   headers = curl_slist_append(headers, "Content-Type: application/json");
   std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> guard(headers, &curl_slist_free_all);
   std::string url = base_ + path, text = body ? body->dump() : "", answer;
-  curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h.get(), CURLOPT_CUSTOMREQUEST, method.c_str());
-  curl_easy_setopt(h.get(), CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
   if (body) {
-    curl_easy_setopt(h.get(), CURLOPT_POSTFIELDS, text.c_str());
-    curl_easy_setopt(h.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(text.size()));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, text.c_str());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(text.size()));
   }
-  curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, &on_body);
-  curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &answer);
-  curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT, 10L);
-  curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, 120L);
-  CURLcode rc = curl_easy_perform(h.get());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &on_body);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 10L);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT, 120L);
+  CURLcode rc = curl_easy_perform(h);
   if (rc != CURLE_OK) {
     std::string msg = "machines platform " + method + " " + path + " failed: " + curl_easy_strerror(rc);
     if (rc == CURLE_COULDNT_CONNECT || rc == CURLE_COULDNT_RESOLVE_HOST) throw util::ConnectError(msg);
     throw util::GeneralError(msg);
   }
   long status = 0;
-  curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   Json parsed = Json::parse(answer, nullptr, false);
   if (status < 200 || status >= 300) {
     Json err = Json::object();

@@ -19,6 +19,7 @@ class API {
  public:
   using Json = nlohmann::ordered_json;
 
+  // ValueError for a token holding a line break (never quoted).
   explicit API(std::string api_token, std::string base_url = FLY_API_HOSTNAME_DEFAULT);
 
   Json list(const std::string& app, const std::optional<std::string>& region = std::nullopt) const;
