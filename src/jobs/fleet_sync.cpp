@@ -36,22 +36,18 @@ FleetSyncJob::FleetSyncJob(FleetSyncSettings settings, Filter filter_fn, std::op
   _check_environment();
   filter_fn_ = std::move(filter_fn);
   run_frequency_ = std::move(run_frequency);
-  supabase_ = util::supa_client(*settings_.supabase_url, *settings_.supabase_key, *settings_.flows_role_key);
+  supabase_ = util::supa_client(settings_.supabase_url.value(), settings_.supabase_key.value(),
+                                settings_.flows_role_key.value());
 }
 
 void FleetSyncJob::_check_environment() {
-  const std::vector<std::pair<bool, EnvCheck>> checks = {
-      {settings_.supabase_url && settings_.supabase_key,
-       {{"SUPABASE_URL", "SUPABASE_ANON_KEY"}, "Environment variables SUPABASE_URL and SUPABASE_ANON_KEY not set.", 2}},
-      {settings_.flows_role_key.has_value(), {{"FLOWS_ROLE_KEY"}, "Environment variable FLOWS_ROLE_KEY not set.", 3}},
-      {settings_.mediator_server.has_value(), {{"MEDIATOR_SERVER"}, "Environment variable MEDIATOR_SERVER not set.", 4}},
+  // Checked in this order; the first failure ends the program.
+  static const std::vector<EnvCheck> checks = {
+      {{"SUPABASE_URL", "SUPABASE_ANON_KEY"}, "Environment variables SUPABASE_URL and SUPABASE_ANON_KEY not set.", 2},
+      {{"FLOWS_ROLE_KEY"}, "Environment variable FLOWS_ROLE_KEY not set.", 3},
+      {{"MEDIATOR_SERVER"}, "Environment variable MEDIATOR_SERVER not set.", 4},
   };
-  for (const auto& [ok, check] : checks) {
-    if (!ok) {
-      log_.error(check.message);
-      throw util::ExitRequest{check.status};
-    }
-  }
+  check_environment(log_, checks);
 }
 
 void FleetSyncJob::run() {
@@ -90,8 +86,9 @@ void FleetSyncJob::run() {
 void FleetSyncJob::run_job(const std::string& meter_id, const std::string&) {
   log_.info("run_job", {{"meter_id", meter_id}});
   try {
-    MetricRefreshJob job({meter_id, *settings_.mediator_server, *settings_.supabase_url, *settings_.supabase_key,
-                          *settings_.flows_role_key, run_frequency_.value_or(""), false});
+    MetricRefreshJob job({meter_id, settings_.mediator_server.value(), settings_.supabase_url.value(),
+                          settings_.supabase_key.value(), settings_.flows_role_key.value(), run_frequency_.value_or(""),
+                          false});
     job.sync();
   } catch (const std::exception& e) {
     log_.error("failure occured syncing meter " + meter_id,

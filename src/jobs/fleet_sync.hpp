@@ -31,8 +31,10 @@ class FleetSyncJob {
  public:
   using Filter = std::function<bool(const util::Row&)>;
 
-  // Checks the settings (ending the program with 2, 3 or 4 and one error
-  // line) and builds the database client.
+  // Checks the environment behind `settings` (SUPABASE_URL and
+  // SUPABASE_ANON_KEY, FLOWS_ROLE_KEY, MEDIATOR_SERVER, in that order; the
+  // first one missing or empty ends the program with 2, 3 or 4 after one
+  // error line) and builds the database client.
   FleetSyncJob(FleetSyncSettings settings, Filter filter_fn = nullptr,
                std::optional<std::string> run_frequency = std::nullopt, std::optional<std::string> esco = std::nullopt);
 

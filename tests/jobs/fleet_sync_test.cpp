@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "support/mediator_sim.hpp"
 #include "support/pg.hpp"
 #include "util/errors.hpp"
@@ -12,14 +14,15 @@ using nlohmann::json;
 
 namespace {
 
+// The settings as main() reads them: from the environment, which the job
+// checks again.
 jobs::FleetSyncSettings settings(const mt::TestDatabase& db, const mt::MediatorSim& sim, int pool) {
-  jobs::FleetSyncSettings s;
-  s.mediator_server = sim.address();
-  s.supabase_url = db.url();
-  s.supabase_key = "anon";
-  s.flows_role_key = "role";
-  s.max_parallel_jobs = pool;
-  return s;
+  ::setenv("SUPABASE_URL", db.url().c_str(), 1);
+  ::setenv("SUPABASE_ANON_KEY", "anon", 1);
+  ::setenv("FLOWS_ROLE_KEY", "role", 1);
+  ::setenv("MEDIATOR_SERVER", sim.address().c_str(), 1);
+  ::setenv("MAX_PARALLEL_JOBS", std::to_string(pool).c_str(), 1);
+  return jobs::FleetSyncSettings::from_env();
 }
 
 std::vector<std::string> serials_asked(const mt::MediatorSim& sim, const std::string& op) {
@@ -125,5 +128,29 @@ TEST(FleetSyncJob, LookupOutcomesEndTheRunWithTheirStatus) {
     }
     EXPECT_TRUE(cap.contains(message, util::Level::error)) << code;
     EXPECT_FALSE(cap.contains("finished")) << code;
+  }
+}
+
+TEST(FleetSyncJob, TheEnvironmentCheckStopsAtTheFirstMissingSetting) {
+  mt::TestDatabase db;
+  mt::MediatorSim sim;
+  const std::vector<std::tuple<const char*, int, std::string>> cases = {
+      {"SUPABASE_ANON_KEY", 2, "Environment variables SUPABASE_URL and SUPABASE_ANON_KEY not set."},
+      {"FLOWS_ROLE_KEY", 3, "Environment variable FLOWS_ROLE_KEY not set."},
+      {"MEDIATOR_SERVER", 4, "Environment variable MEDIATOR_SERVER not set."},
+  };
+  for (const auto& [cleared, status, message] : cases) {
+    auto s = settings(db, sim, 2);
+    ::setenv(cleared, "", 1);
+    util::LogCapture cap;
+    try {
+      jobs::FleetSyncJob job(s, nullptr, "hourly", "Acme");
+      ADD_FAILURE() << cleared << ": no exit";
+    } catch (const util::ExitRequest& e) {
+      EXPECT_EQ(e.status, status);
+    }
+    auto errors = cap.find(message, util::Level::error);
+    ASSERT_EQ(errors.size(), 1u) << cleared;
+    EXPECT_EQ(errors[0].fields["esco"], "Acme");
   }
 }
