@@ -31,7 +31,7 @@ MetricRefreshJob::MetricRefreshJob(const MetricRefreshOptions& options)
   auto serial = util::as_first_item(response)["serial"];
   if (!serial.is_string()) throw util::GeneralError("meter " + options_.meter_id + " has no serial");
   serial_ = serial.get<std::string>();
-  vantor_client_ = std::make_unique<mediator::VantorMediatorAPI>(options_.mediator_address);
+  vantor_client_ = std::make_unique<mediator::VantorMediatorAPI>(options_.mediator_address, util::Level::info);
   log_ = logger().bind({{"meter_id", options_.meter_id}, {"mediator_address", options_.mediator_address}});
 }
 

@@ -74,8 +74,13 @@ TEST_F(Syncers, ModelCodeAndFirmwareCases) {
   EXPECT_EQ(cap.find("got new hardware", util::Level::info)[0].fields["new_hardware"], "P1.ax");
   auto gone = sync::ModelCodeSyncer(client(), api, "three", "S3").fetch_metrics();
   EXPECT_EQ(gone.registry_updates->dump(), R"({"hardware":null})");
+  std::size_t lines = cap.records().size();
   auto same = sync::ModelCodeSyncer(client(), api, "blank", "SB").fetch_metrics();
   EXPECT_FALSE(same.registry_updates);
+  db.exec("UPDATE meter_registry SET hardware = NULL WHERE id = 'three'");
+  auto both_none = sync::ModelCodeSyncer(client(), api, "three", "S3").fetch_metrics();
+  EXPECT_FALSE(both_none.metrics || both_none.registry_updates);
+  EXPECT_EQ(cap.records().size(), lines) << "equal codes log nothing";
 
   auto fw_same = sync::FirmwareLevelSyncer(client(), api, "single", "S1").fetch_metrics();
   EXPECT_FALSE(fw_same.registry_updates);
@@ -99,6 +104,8 @@ TEST_F(Syncers, PaymentModeAndTariffsSkipThreePhase) {
   EXPECT_FALSE(sync::PaymentModeSyncer(client(), api, "three", "S3").fetch_metrics().registry_updates);
   EXPECT_FALSE(sync::TariffStateSyncer(client(), api, "three", "S3").fetch_metrics().metrics);
   EXPECT_TRUE(sim.journal().empty());
+  // Reported on every run, even when the registry already holds it.
+  db.exec("UPDATE meter_registry SET prepay_enabled = false WHERE id = 'single'");
   EXPECT_EQ(sync::PaymentModeSyncer(client(), api, "single", "S1").fetch_metrics().registry_updates->dump(),
             R"({"prepay_enabled":false})");
   EXPECT_EQ(sync::TariffStateSyncer(client(), api, "single", "S1").fetch_metrics().metrics->dump(),
