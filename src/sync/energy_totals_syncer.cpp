@@ -1,14 +1,8 @@
 #include "sync/energy_totals_syncer.hpp"
 
-#include "sync/detail.hpp"
-#include "util/logging.hpp"
 #include "util/meters.hpp"
 
 namespace meterops::sync {
-
-using detail::opt_json;
-using detail::opt_text;
-using detail::registry_row;
 
 UpdatesTuple EnergyTotalsSyncer::fetch_metrics() {
   auto hardware = util::get_hardware(supabase, meter_id);

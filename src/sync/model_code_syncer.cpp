@@ -2,7 +2,6 @@
 
 #include "sync/detail.hpp"
 #include "util/logging.hpp"
-#include "util/meters.hpp"
 
 namespace meterops::sync {
 

@@ -1,14 +1,11 @@
 #include "sync/payment_mode_syncer.hpp"
 
 #include "sync/detail.hpp"
-#include "util/logging.hpp"
 #include "util/meters.hpp"
 
 namespace meterops::sync {
 
-using detail::opt_json;
 using detail::opt_text;
-using detail::registry_row;
 
 UpdatesTuple PaymentModeSyncer::fetch_metrics() {
   auto row = util::as_first_item(supabase.table("meter_registry").select("hardware").eq("id", meter_id).execute());
