@@ -15,8 +15,9 @@ PolyphaseSeries::PolyphaseSeries(std::int64_t block_start, std::int64_t duration
 
 std::string PolyphaseSeries::to_string() const {
   // ISO text with a blank instead of "T": the date-time's own text form.
+  // (Found, not indexed: a year before 0 is written with more characters.)
   std::string when = vantor::codec::format_iso_utc(block_start_time);
-  when[10] = ' ';
+  if (auto t = when.find('T'); t != std::string::npos) when[t] = ' ';
   std::string out = "VexoProfilePolyphaseSeriesBlockHeader(block_start_time=" + when;
   out += ", interval_duration=" + std::to_string(interval_duration);
   out += ", num_channel_ids=" + std::to_string(num_channel_ids);

@@ -25,8 +25,10 @@ SMIPReading create_smip_reading_from_profile(const std::string& serial, vantor::
 
 // Walks [start_time, end_time) in steps of `interval_minutes` and emits a
 // reading per element wherever a log 1 or log 2 record is keyed exactly at
-// the step. Returns (element A readings, element B readings); B stays empty
-// unless `is_twin_element`. ValueError when interval_minutes < 1.
+// a step (both records of a time stamp go into the same reading), in time
+// order. Returns (element A readings, element B readings); B stays empty
+// unless `is_twin_element`. ValueError when interval_minutes < 1. Time taken
+// grows with the records in the range, not with the range's length.
 std::pair<std::vector<SMIPReading>, std::vector<SMIPReading>> create_smip_readings(
     const std::string& serial, vantor::codec::DateTime start_time, vantor::codec::DateTime end_time,
     const Log1Records& log1_records, const Log2Records& log2_records, bool is_twin_element = false,

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <ostream>
 
 #include "util/errors.hpp"
 
@@ -13,8 +14,10 @@ namespace {
 bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Exponents beyond this are refused rather than overflowing arithmetic.
-constexpr std::int64_t kMaxExponent = 999'999'999'999LL;
+// The largest written exponent taken (the standard's usual 64-bit limit);
+// beyond it the arithmetic on exponents could overflow, so such text is
+// refused as not a number.
+constexpr std::int64_t kMaxExponent = 999'999'999'999'999'999LL;
 
 }  // namespace
 
@@ -45,8 +48,9 @@ std::optional<Decimal> Decimal::parse(std::string_view s) {
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
     std::size_t start = i;
     while (i < s.size() && is_digit(s[i])) {
-      exp = exp * 10 + (s[i++] - '0');
-      if (exp > kMaxExponent) return std::nullopt;
+      const int digit = s[i++] - '0';
+      if (exp > (kMaxExponent - digit) / 10) return std::nullopt;
+      exp = exp * 10 + digit;
     }
     if (i == start) return std::nullopt;
     if (neg) exp = -exp;
@@ -91,17 +95,18 @@ std::string Decimal::to_string() const {
   return out;
 }
 
-std::strong_ordering Decimal::operator<=>(const Decimal& o) const {
-  if (is_zero() && o.is_zero()) return std::strong_ordering::equal;
+std::weak_ordering Decimal::operator<=>(const Decimal& o) const {
+  using std::weak_ordering;
+  if (is_zero() && o.is_zero()) return weak_ordering::equivalent;
   bool neg_a = negative_ && !is_zero();
   bool neg_b = o.negative_ && !o.is_zero();
-  if (is_zero()) return neg_b ? std::strong_ordering::greater : std::strong_ordering::less;
-  if (o.is_zero()) return neg_a ? std::strong_ordering::less : std::strong_ordering::greater;
-  if (neg_a != neg_b) return neg_a ? std::strong_ordering::less : std::strong_ordering::greater;
+  if (is_zero()) return neg_b ? weak_ordering::greater : weak_ordering::less;
+  if (o.is_zero()) return neg_a ? weak_ordering::less : weak_ordering::greater;
+  if (neg_a != neg_b) return neg_a ? weak_ordering::less : weak_ordering::greater;
   // Same sign, both non-zero: compare magnitudes, then flip for negatives.
   std::int64_t adj_a = exponent_ + static_cast<std::int64_t>(digits_.size());
   std::int64_t adj_b = o.exponent_ + static_cast<std::int64_t>(o.digits_.size());
-  std::strong_ordering mag = std::strong_ordering::equal;
+  weak_ordering mag = weak_ordering::equivalent;
   if (adj_a != adj_b) {
     mag = adj_a <=> adj_b;
   } else {
@@ -109,12 +114,11 @@ std::strong_ordering Decimal::operator<=>(const Decimal& o) const {
     std::string a = digits_ + std::string(len - digits_.size(), '0');
     std::string b = o.digits_ + std::string(len - o.digits_.size(), '0');
     int c = a.compare(b);
-    mag = c < 0 ? std::strong_ordering::less : (c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal);
+    mag = c < 0 ? weak_ordering::less : (c > 0 ? weak_ordering::greater : weak_ordering::equivalent);
   }
-  if (!neg_a) return mag;
-  return mag == std::strong_ordering::less ? std::strong_ordering::greater
-         : mag == std::strong_ordering::greater ? std::strong_ordering::less
-                                                : std::strong_ordering::equal;
+  return neg_a ? 0 <=> mag : mag;
 }
+
+std::ostream& operator<<(std::ostream& os, const Decimal& d) { return os << d.to_string(); }
 
 }  // namespace meterops::util

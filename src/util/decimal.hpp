@@ -10,6 +10,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +22,8 @@ class Decimal {
   Decimal() = default;  // 0
 
   // Optional sign, digits with an optional point, optional exponent (e/E,
-  // optional sign); surrounding blanks ignored. None for anything else.
+  // optional sign, at most 18 significant digits); surrounding blanks
+  // ignored. None for anything else, infinities and NaN included.
   static std::optional<Decimal> parse(std::string_view text);
   // Like parse, but ValueError naming the text.
   static Decimal from_string(std::string_view text);
@@ -39,8 +41,9 @@ class Decimal {
   // The standard's to-scientific-string form.
   std::string to_string() const;
 
-  // Numeric comparison: 10.1 == 10.10, -0 == 0.
-  std::strong_ordering operator<=>(const Decimal& other) const;
+  // Numeric comparison: 10.1 == 10.10, -0 == 0. Equal values may still
+  // print differently, hence a weak ordering.
+  std::weak_ordering operator<=>(const Decimal& other) const;
   bool operator==(const Decimal& other) const { return (*this <=> other) == 0; }
 
  private:
@@ -48,5 +51,8 @@ class Decimal {
   std::string digits_ = "0";
   std::int64_t exponent_ = 0;
 };
+
+// Writes to_string().
+std::ostream& operator<<(std::ostream& os, const Decimal& d);
 
 }  // namespace meterops::util

@@ -22,16 +22,17 @@ TEST(PolyphaseSeries, ChannelIdsAreLowercaseHexAndCountIsPrintedAsGiven) {
             "VexoProfileThreePhaseIntervalRecord(status=0x81, values=())))");
 }
 
-TEST(ProfileRecords, ParsingIsBoundedByTheBytesGiven) {
-  vantor::codec::Bytes b{0x01, 0, 0, 0, 7, 0, 0, 1, 0};
-  vantor::codec::ByteReader in(b);
-  auto r = VexoProfileThreePhaseIntervalRecord::parse(in, 2);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.values, (std::vector<std::uint32_t>{7, 256}));
-
-  vantor::codec::ByteReader short_in(b);
-  EXPECT_THROW(VexoProfileThreePhaseIntervalRecord::parse(short_in, 1u << 30), util::CodecError);
-  vantor::codec::Bytes log{0, 0, 0, 1, 0, 0, 0, 2};
-  vantor::codec::ByteReader log_in(log);
-  EXPECT_THROW(vantor::codec::VexoProfileLog1Record::parse(log_in), util::CodecError);
+TEST(PolyphaseSeries, StartTimeIsConvertedFromMeterEpochSeconds) {
+  // (epoch seconds, text of block_start_time)
+  const std::vector<std::pair<std::int64_t, const char*>> cases = {
+      {0, "2000-01-01 00:00:00+00:00"},
+      {4294967295LL, "2136-02-07 06:28:15+00:00"},  // the largest meter clock value
+      {-1, "1999-12-31 23:59:59+00:00"},
+  };
+  for (const auto& [seconds, text] : cases) {
+    dto::PolyphaseSeries s(seconds, 1, 1, {{0x00}}, {});
+    EXPECT_EQ(s.block_start_time, vantor::codec::vexo_epoch_seconds_to_datetime(seconds));
+    EXPECT_EQ(s.to_string(), std::string("VexoProfilePolyphaseSeriesBlockHeader(block_start_time=") + text +
+                                 ", interval_duration=1, num_channel_ids=1, channel_ids=(00), intervals=())");
+  }
 }

@@ -9,9 +9,10 @@ VexoProfileThreePhaseIntervalRecord VexoProfileThreePhaseIntervalRecord::parse(B
   VexoProfileThreePhaseIntervalRecord r;
   r.status = in.read_u1("interval status");
   // Check the whole record fits before reserving for a hostile channel count.
-  if (num_channels * 4 > in.remaining()) {
-    throw util::CodecError("truncated interval record: " + std::to_string(num_channels) + " channels need " +
-                           std::to_string(num_channels * 4) + " bytes, have " + std::to_string(in.remaining()));
+  // (Divided rather than multiplied, so no count can wrap the check.)
+  if (num_channels > in.remaining() / 4) {
+    throw util::CodecError("truncated interval record: " + std::to_string(num_channels) +
+                           " channels need 4 bytes each, have " + std::to_string(in.remaining()));
   }
   r.values.reserve(num_channels);
   for (std::size_t i = 0; i < num_channels; ++i) r.values.push_back(in.read_u4be("channel value"));
